@@ -1,0 +1,50 @@
+# Velmora: the two everyday commands are `make run` and `make test`.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 600
+
+.PHONY: run build test fuzz screenshot bench format clean
+
+# Installs what is missing, builds optimised, opens the window.
+run: build
+	./build/release/app/velmora $(ARGS)
+
+build:
+	scripts/bootstrap build
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build build/release -j $(JOBS)
+
+# Installs what is missing, builds with warnings as errors under AddressSanitizer and UBSan,
+# and runs every test through CTest (window tests on the offscreen platform).
+test:
+	scripts/bootstrap test
+	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON
+	cmake --build build/asan -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS)
+
+# The EXIF parser under libFuzzer for FUZZ_SECONDS seconds (not part of CI).
+fuzz:
+	scripts/bootstrap fuzz
+	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+	    -DVELMORA_FUZZ=ON -DVELMORA_WINDOW=OFF -DBUILD_TESTING=OFF
+	cmake --build build/fuzz -j $(JOBS) --target exif_fuzzer
+	mkdir -p build/fuzz/corpus
+	./build/fuzz/fuzz/exif_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=6000 \
+	    -dict=fuzz/exif.dict build/fuzz/corpus fuzz/seeds
+
+# Opens the window under a virtual display and writes docs/screenshot.png.
+screenshot:
+	scripts/bootstrap screenshot
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build build/release -j $(JOBS)
+	scripts/screenshot build/release/app/velmora docs/screenshot.png
+
+bench:
+	bench/run
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

@@ -1,0 +1,11 @@
+#include <QApplication>
+
+#include "ui/form1.h"
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    ui::Form1 window;
+    window.show();
+    return QApplication::exec();
+}

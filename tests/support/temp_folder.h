@@ -1,0 +1,34 @@
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes bytes to a file, replacing it.
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+std::string ReadFile(const std::filesystem::path& path);
+
+// Sets a file's modification time to the given local time.
+void SetLocalMTime(const std::filesystem::path& path, int year, int month, int day, int hour,
+                   int minute, int second);
+
+} // namespace test
