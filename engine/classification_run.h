@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <system_error>
+
+#include "engine/run_host.h"
+#include "engine/run_options.h"
+
+namespace engine {
+
+// Why a run stopped before its end.
+struct RunError {
+    enum class Kind {
+        Failure,        // a file-system step failed; code, path and step say which
+        SuffixOverflow, // all 999 suffixes of a name were taken (SuffixOverflowMessage)
+    };
+    Kind kind = Kind::Failure;
+    std::error_code code; // errno value; its message() is the description
+    std::string path;     // the file or folder the failing step worked on
+    std::string step;     // what was being done: "read", "copy to", "create folder", ...
+    std::string message;  // a full sentence for the user
+};
+
+struct RunResult {
+    bool ok = true;
+    RunError error;               // when !ok
+    std::size_t filesStored = 0;  // files stored (or planned, in a dry run)
+    std::size_t foldersMade = 0;  // date folders this run created
+};
+
+struct RunSettings {
+    bool dryRun = false; // change nothing on disk; names planned so far count as taken
+};
+
+// Classifies every listed file of the host's source folder: dates them (EXIF picture date or
+// modification time), sorts them by SortKey, and stores each into its date folder under the
+// base chosen by DestPattern, named by RenamePattern, never replacing anything. When moving,
+// a source is removed only after its copy is complete and on disk. Stops at the first failure
+// (an existing date folder is none); files stored so far stay, later files are untouched.
+// Reports progress 0..100 through the host, refreshes it and resets progress at the end.
+RunResult ClassificationRun(const RunOptions& options, RunHost& host,
+                            const RunSettings& settings = {});
+
+} // namespace engine

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <system_error>
+
+#include "engine/file_entry.h"
+#include "engine/run_options.h"
+
+namespace engine {
+
+// Folder made under the Desktop or Documents folder for destination patterns 2 and 3.
+inline constexpr const char* ClassifiedFolderName = "分類";
+
+// Where the special folders come from; the window and velmora-cli supply them.
+struct SpecialFolders {
+    virtual ~SpecialFolders() = default;
+    virtual std::string DeskTopFolder() = 0;    // absolute, no trailing "/", or empty
+    virtual std::string MyDocumentFolder() = 0; // likewise
+};
+
+struct DestBaseResult {
+    std::string path;      // the destination base, when error is empty
+    std::error_code error; // set when the base cannot be had
+    std::string errorPath; // the path the error concerns
+    std::string message;   // a sentence for the user, when error is set
+};
+
+// The destination base of a run by DestPattern: 1 the source folder; 2 Desktop + "/分類";
+// 3 Documents + "/分類". For 2 and 3 the "分類" folder is created when missing (one level,
+// inside the existing special folder); an unknown special folder is an error. Anything other
+// than 2 or 3 acts as 1. Asks at most one of the two special folders.
+DestBaseResult SettleDestBase(const RunOptions& options, const std::string& sourceFolder,
+                              SpecialFolders& folders);
+
+// DestBase + "/" + the pattern text of the record's date by DirPattern:
+// 1 Year4 Month, 3 Year4 Month Day, 4 Year2 Month Day, 5 Year2 "_" Month Day, 7 Year2 Month.
+// Any other value acts as 4.
+std::string DateFolder(const std::string& destBase, int dirPattern, const FileEntry& entry);
+
+// Creates one folder level (its parent must exist). An existing folder is passed over and
+// gives no error; created is set true only when this call made it.
+std::error_code CreateDateFolder(const std::string& folder, bool& created);
+
+} // namespace engine

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/dest_folder.h"
+
+namespace engine {
+
+// What a run needs of the front end that started it: the window, velmora-cli, or a test.
+// Called on the thread that runs ClassificationRun.
+class RunHost : public SpecialFolders {
+public:
+    virtual std::string SourceFolder() = 0;             // the folder whose files are classified
+    virtual std::vector<std::string> ListedNames() = 0; // its listed file names, in list order
+    virtual void SetProgress(int value) = 0;            // 0..100
+    virtual void Refresh() = 0;                         // re-read the folder and file lists
+    virtual void SetBusy(bool busy) = 0;                // busy pointer on, off
+    // One file has been stored (or, in a dry run, planned).
+    virtual void Stored(const std::string& /*source*/, const std::string& /*destination*/) {}
+};
+
+} // namespace engine

@@ -1,0 +1,1 @@
+// Tests are added with the code they cover.
