@@ -1,14 +1,314 @@
+// velmora-cli: one classification run of a folder's files from a terminal, with every option
+// of the window.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
+#include "engine/classification_run.h"
+#include "engine/file_list.h"
+#include "engine/naming.h"
 #include "engine/run_options.h"
+#include "platform/special_folders.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+enum ExitStatus { kDone = 0, kRunFailed = 1, kUsage = 2, kOverflow = 3 };
+
+constexpr const char* kUsageText = R"(Usage: velmora-cli [OPTIONS] FOLDER
+Copies (or moves) every file of FOLDER into folders named after the files' dates: the EXIF
+picture date of camera JPEGs, else the modification time. Nothing is ever overwritten.
+
+Options:
+  --folders yyyymm|yyyymmdd|yymmdd|yy_mmdd|yymm   date folder names (default yymmdd)
+  --names 1..6        stored names: 1 unchanged, 2 yymmdd+name, 3 mmdd+name,
+                      4 yymmdd####, 5 mmddhhmmss, 6 yymmddhhmm (default 1)
+  --dest source|desktop|documents
+                      make the date folders in FOLDER (default), or in a folder
+                      "分類" on the Desktop or in Documents
+  --lower-name        lower-case the whole name, extension included
+  --lower-ext         lower-case the extension
+  --move              move the files instead of copying them
+  --suffix number|letter
+                      clash suffix style: [001], [002], ... (default) or a, b, ...
+  --yyyy              four-digit years in stored names
+  --model             add the camera model, as [model], to stored names
+  --settings [FILE]   take the options, and FOLDER when none is given, from a
+                      settings file (default: kestrum.ini beside the program);
+                      options given here override it; the file is only read
+  --dry-run           change nothing; print the plan (source TAB destination)
+  --verbose           print each store as it happens (source TAB destination)
+  --quiet             no progress bar and no summary
+  --help, --version
+Exit status: 0 done, 1 the run stopped on a failure, 2 bad usage, 3 suffix overflow.
+)";
+
+struct Overrides {
+    std::optional<std::int16_t> dirPattern, renamePattern, destPattern, suffix;
+    bool lowerName = false, lowerExt = false, move = false, yyyy = false, model = false;
+};
+
+struct CommandLine {
+    Overrides overrides;
+    std::string folder;
+    bool dryRun = false, verbose = false, quiet = false;
+    bool useSettings = false;
+    std::string settingsFile; // empty: beside the program
+};
+
+int Usage(const std::string& message)
+{
+    std::fprintf(stderr, "velmora-cli: %s\nTry 'velmora-cli --help'.\n", message.c_str());
+    return kUsage;
+}
+
+std::optional<std::int16_t>
+Choice(const std::string& value, std::initializer_list<std::pair<const char*, std::int16_t>> table)
+{
+    for (const auto& [name, number] : table)
+        if (value == name)
+            return number;
+    return std::nullopt;
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ProgramFolder()
+{
+    std::string exe(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
+    if (n <= 0)
+        return ".";
+    exe.resize(static_cast<std::size_t>(n));
+    const auto slash = exe.find_last_of('/');
+    return slash == 0 ? "/" : exe.substr(0, slash);
+}
+
+// Parses the arguments; returns an exit status when the program should stop here.
+std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (!line.folder.empty())
+                return Usage("only one FOLDER may be given");
+            line.folder = arg;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        const auto needValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= args.size())
+                return false;
+            value = args[++i];
+            return true;
+        };
+        const auto flag = [&](bool& target) {
+            target = true;
+            return !hasValue;
+        };
+        if (arg == "--help") {
+            std::fputs(kUsageText, stdout);
+            return kDone;
+        } else if (arg == "--version") {
+            std::printf("velmora-cli %s\n", engine::ProgramVersion);
+            return kDone;
+        } else if (arg == "--folders") {
+            if (!needValue())
+                return Usage("--folders needs a value");
+            line.overrides.dirPattern = Choice(
+                value,
+                {{"yyyymm", 1}, {"yyyymmdd", 3}, {"yymmdd", 4}, {"yy_mmdd", 5}, {"yymm", 7}});
+            if (!line.overrides.dirPattern)
+                return Usage("unknown --folders value '" + value + "'");
+        } else if (arg == "--names") {
+            if (!needValue())
+                return Usage("--names needs a value");
+            line.overrides.renamePattern =
+                Choice(value, {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}});
+            if (!line.overrides.renamePattern)
+                return Usage("unknown --names value '" + value + "' (1 to 6)");
+        } else if (arg == "--dest") {
+            if (!needValue())
+                return Usage("--dest needs a value");
+            line.overrides.destPattern =
+                Choice(value, {{"source", 1}, {"desktop", 2}, {"documents", 3}});
+            if (!line.overrides.destPattern)
+                return Usage("unknown --dest value '" + value + "'");
+        } else if (arg == "--suffix") {
+            if (!needValue())
+                return Usage("--suffix needs a value");
+            line.overrides.suffix = Choice(value, {{"number", 0}, {"letter", 1}});
+            if (!line.overrides.suffix)
+                return Usage("unknown --suffix value '" + value + "'");
+        } else if (arg == "--settings") {
+            line.useSettings = true;
+            if (hasValue) {
+                line.settingsFile = value;
+            } else if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' &&
+                       IsRegularFile(args[i + 1])) {
+                line.settingsFile = args[++i];
+            }
+        } else if (!((arg == "--lower-name" && flag(line.overrides.lowerName)) ||
+                     (arg == "--lower-ext" && flag(line.overrides.lowerExt)) ||
+                     (arg == "--move" && flag(line.overrides.move)) ||
+                     (arg == "--yyyy" && flag(line.overrides.yyyy)) ||
+                     (arg == "--model" && flag(line.overrides.model)) ||
+                     (arg == "--dry-run" && flag(line.dryRun)) ||
+                     (arg == "--verbose" && flag(line.verbose)) ||
+                     (arg == "--quiet" && flag(line.quiet)))) {
+            return Usage("unknown option '" + args[i] + "'");
+        }
+    }
+    return std::nullopt;
+}
+
+class TerminalHost : public engine::RunHost {
+public:
+    TerminalHost(std::string folder, bool listStores, bool progressBar)
+        : folder_(std::move(folder)), listStores_(listStores), progressBar_(progressBar)
+    {}
+    std::string SourceFolder() override { return folder_; }
+    std::vector<std::string> ListedNames() override
+    {
+        std::error_code error;
+        return engine::ListFolderFiles(folder_, error);
+    }
+    void SetProgress(int value) override
+    {
+        if (!progressBar_ || value == last_)
+            return;
+        last_ = value;
+        const int filled = value / 5;
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "####################", 20 - filled, "",
+                     value);
+        std::fflush(stderr);
+    }
+    void Refresh() override {}
+    void SetBusy(bool busy) override
+    {
+        if (!busy && progressBar_ && last_ >= 0)
+            std::fputs("\r\033[K", stderr); // clear the bar
+    }
+    std::string DeskTopFolder() override { return platform::GetDeskTopFolder(); }
+    std::string MyDocumentFolder() override { return platform::GetMyDocumentFolder(); }
+    void Stored(const std::string& source, const std::string& destination) override
+    {
+        if (listStores_)
+            std::printf("%s\t%s\n", source.c_str(), destination.c_str());
+    }
+
+private:
+    std::string folder_;
+    bool listStores_;
+    bool progressBar_;
+    int last_ = -1;
+};
+
+std::string WithoutTrailingSlash(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("velmora-cli %s\n", engine::ProgramVersion);
-        return 0;
+    CommandLine line;
+    if (const auto status = Parse(argc, argv, line))
+        return *status;
+
+    engine::RunOptions options;
+    if (line.useSettings) {
+        const std::string file =
+            line.settingsFile.empty() ? settings::SettingsFile(ProgramFolder()) : line.settingsFile;
+        const settings::SettingsTexts texts = settings::LoadSettings(file);
+        if (texts.layout == settings::SettingsTexts::Layout::NoFile)
+            return Usage("cannot read the settings file '" + file + "'");
+        options = settings::ToRunOptions(texts);
+        if (line.folder.empty())
+            line.folder = options.SourceFolder;
     }
-    std::fprintf(stderr, "usage: velmora-cli --version\n");
-    return 2;
+    const Overrides& o = line.overrides;
+    if (o.dirPattern)
+        options.DirPattern = *o.dirPattern;
+    if (o.renamePattern)
+        options.RenamePattern = *o.renamePattern;
+    if (o.destPattern)
+        options.DestPattern = *o.destPattern;
+    if (o.suffix)
+        options.Suffix = *o.suffix;
+    if (o.lowerName)
+        options.FileNameCase = 1;
+    if (o.lowerExt || o.lowerName)
+        options.ExtCase = 1;
+    if (o.move)
+        options.Move = 1;
+    if (o.yyyy)
+        options.YYYY = 4;
+    if (o.model)
+        options.Model = 1;
+
+    if (line.folder.empty())
+        return Usage("no FOLDER given");
+    line.folder = WithoutTrailingSlash(line.folder);
+    std::error_code listError;
+    engine::ListFolderFiles(line.folder, listError);
+    if (listError)
+        return Usage("cannot read the folder '" + line.folder + "': " + listError.message());
+    options.SourceFolder = line.folder;
+
+    const bool listing = line.dryRun || line.verbose;
+    TerminalHost host(line.folder, listing, !line.quiet && !listing && ::isatty(STDERR_FILENO));
+    engine::RunSettings runSettings;
+    runSettings.dryRun = line.dryRun;
+    const auto start = std::chrono::steady_clock::now();
+    const engine::RunResult result = engine::ClassificationRun(options, host, runSettings);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fflush(stdout);
+
+    if (!result.ok) {
+        if (result.error.kind == engine::RunError::Kind::SuffixOverflow) {
+            std::fprintf(stderr, "velmora-cli: %s (%s)\n", engine::SuffixOverflowMessage,
+                         result.error.path.c_str());
+            return kOverflow;
+        }
+        std::fprintf(stderr, "velmora-cli: %s\n", result.error.message.c_str());
+        if (result.filesStored > 0)
+            std::fprintf(stderr, "velmora-cli: %zu files were stored before the failure.\n",
+                         result.filesStored);
+        return kRunFailed;
+    }
+    if (!line.quiet) {
+        std::FILE* out = listing ? stderr : stdout;
+        std::fprintf(out, "%zu files %s, %zu folders %s, %.2f s\n", result.filesStored,
+                     line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied"),
+                     result.foldersMade, line.dryRun ? "to make" : "made", seconds);
+    }
+    return kDone;
 }

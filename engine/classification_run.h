@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -24,13 +25,16 @@ struct RunError {
 
 struct RunResult {
     bool ok = true;
-    RunError error;               // when !ok
-    std::size_t filesStored = 0;  // files stored (or planned, in a dry run)
-    std::size_t foldersMade = 0;  // date folders this run created
+    RunError error;              // when !ok
+    std::size_t filesStored = 0; // files stored (or planned, in a dry run)
+    std::size_t foldersMade = 0; // date folders this run created
 };
 
 struct RunSettings {
     bool dryRun = false; // change nothing on disk; names planned so far count as taken
+    // Called with the resolved destination path right before a file is stored (tests use it
+    // to make the name appear in between).
+    std::function<void(const std::string& destination)> beforeStore;
 };
 
 // Classifies every listed file of the host's source folder: dates them (EXIF picture date or

@@ -28,9 +28,10 @@ struct DestBaseResult {
 // The destination base of a run by DestPattern: 1 the source folder; 2 Desktop + "/分類";
 // 3 Documents + "/分類". For 2 and 3 the "分類" folder is created when missing (one level,
 // inside the existing special folder); an unknown special folder is an error. Anything other
-// than 2 or 3 acts as 1. Asks at most one of the two special folders.
+// than 2 or 3 acts as 1. Asks at most one of the two special folders. With create false (a dry
+// run) a missing "分類" folder is not made; its path is still the result.
 DestBaseResult SettleDestBase(const RunOptions& options, const std::string& sourceFolder,
-                              SpecialFolders& folders);
+                              SpecialFolders& folders, bool create = true);
 
 // DestBase + "/" + the pattern text of the record's date by DirPattern:
 // 1 Year4 Month, 3 Year4 Month Day, 4 Year2 Month Day, 5 Year2 "_" Month Day, 7 Year2 Month.

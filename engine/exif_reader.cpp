@@ -72,7 +72,10 @@ constexpr std::uint16_t kTagExifIfd = 0x8769;
 constexpr std::uint16_t kTagDateTimeOriginal = 0x9003;
 constexpr std::uint16_t kTagDateTimeDigitized = 0x9004;
 
-bool IsControl(unsigned char c) { return c < 32 || c == 0x7F; }
+bool IsControl(unsigned char c)
+{
+    return c < 32 || c == 0x7F;
+}
 
 // Every byte becomes one character; 0x80..0xFF become U+0080..U+00FF.
 std::string Latin1ToUtf8(std::string_view raw)
@@ -146,7 +149,8 @@ bool IsRawCameraFile(const HeadParser& p)
             continue;
         const std::int64_t c = p.Long("MM", entry + 4);
         const std::int64_t v = p.Long("MM", entry + 8);
-        if (c == static_cast<std::int64_t>(kRawCameraModel.size()) && p.Bytes(v, c) == kRawCameraModel)
+        if (c == static_cast<std::int64_t>(kRawCameraModel.size()) &&
+            p.Bytes(v, c) == kRawCameraModel)
             found = true;
     }
     return found;
@@ -169,9 +173,11 @@ ExifInfo Parse(const HeadBuffer& head)
                 order = p.Bytes(12, 2);
             }
         } else if (p.Byte(2) == 0xFF && p.Byte(3) == 0xE0) {
-            // FF D8 | FF E0 len(2, big-endian, counts itself) ... | FF E1 len(2) "Exif" 00 00 | TIFF
+            // FF D8 | FF E0 len(2, big-endian, counts itself) ... | FF E1 len(2) "Exif" 00 00 |
+            // TIFF
             const std::int64_t next = 256 * p.Byte(4) + p.Byte(5) + 4;
-            if (p.Byte(next) == 0xFF && p.Byte(next + 1) == 0xE1 && p.Bytes(next + 4, 4) == "Exif") {
+            if (p.Byte(next) == 0xFF && p.Byte(next + 1) == 0xE1 &&
+                p.Bytes(next + 4, 4) == "Exif") {
                 hasExif = true;
                 tiffBase = next + 10;
                 order = p.Bytes(next + 10, 2);
@@ -283,11 +289,11 @@ std::optional<std::int32_t> ReadOrderedLong(const HeadBuffer& head, std::string_
     if (!Inside(pos, 4))
         return std::nullopt;
     const auto* b = head.data() + pos;
-    const std::uint32_t value =
-        order == "II" ? (std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
-                         std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24)
-                      : (std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
-                         std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]});
+    const std::uint32_t value = order == "II"
+                                    ? (std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
+                                       std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24)
+                                    : (std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
+                                       std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]});
     if (value >= 0x80000000u) // does not fit a signed 32-bit value
         return std::nullopt;
     return static_cast<std::int32_t>(value);

@@ -19,7 +19,7 @@ using HeadBuffer = std::array<std::uint8_t, HeadBufferSize>;
 
 // Characters that may not appear in a file name; they are deleted from camera names.
 inline constexpr std::array<char, 9> InvalidNameChars = {'*', '\\', '/', ':', '<',
-                                                         '>', '|', '"', '?'};
+                                                         '>', '|',  '"', '?'};
 
 // Unsigned 16-bit value at pos in the byte order "II" (little end first) or "MM" (big end
 // first). Empty when pos..pos+1 does not lie inside the buffer. Call only with "II" or "MM".

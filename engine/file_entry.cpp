@@ -169,8 +169,8 @@ std::error_code SetDateFieldsFromFileTime(FileEntry& entry, const std::string& p
 void BuildKeys(FileEntry& entry)
 {
     entry.DateKey = entry.Year4 + entry.Month + entry.Day;
-    entry.SortKey = entry.DateKey + entry.Hour + entry.Minute + entry.Second + entry.BaseName +
-                    entry.Extension;
+    entry.SortKey =
+        entry.DateKey + entry.Hour + entry.Minute + entry.Second + entry.BaseName + entry.Extension;
 }
 
 } // namespace engine

@@ -35,8 +35,10 @@ private:
     long value_ = 0;
 };
 
-// The stem of a stored name by rename pattern 1..6 (the suffix goes after it).
-std::string NameStem(const FileEntry& entry, int renamePattern, std::int16_t yyyy, long serialNumber);
+// The stem of a stored name by rename pattern 1..6 (the suffix goes after it); any other
+// pattern acts as 1. Patterns 2, 4 and 6 begin with Year4 when yyyy is 4, else with Year2.
+std::string NameStem(const FileEntry& entry, int renamePattern, std::int16_t yyyy,
+                     long serialNumber);
 // The tail: CameraModel then Extension.
 std::string NameTail(const FileEntry& entry);
 
@@ -44,8 +46,9 @@ std::string NameTail(const FileEntry& entry);
 using NameTakenTest = std::function<bool(const std::string& folder, const std::string& name)>;
 
 // The file system's own test: true when the folder holds an entry of that name of any kind,
-// hidden or not, a dangling symbolic link included (or when the test itself fails, so that an
-// unreadable entry is never treated as free).
+// hidden or not, a dangling symbolic link included. When the test itself fails (a name too
+// long, a folder without access) the name counts as free: storing under it then fails with
+// that error, and a store never replaces anything.
 bool NameTaken(const std::string& folder, const std::string& name);
 
 // The result of resolving a destination name.

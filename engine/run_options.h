@@ -11,17 +11,17 @@ inline constexpr const char* ProgramVersion = "0.4.5";
 // The choices with which one run classifies a folder. Each option is a small signed integer
 // named after its settings key; values other than those listed act as the comments say.
 struct RunOptions {
-    std::string SourceFolder;  // folder whose files are classified; no trailing "/" except "/"
-    std::int16_t DirPattern = 4;     // 1 yyyymm, 3 yyyymmdd, 4 yymmdd, 5 yy_mmdd, 7 yymm
-    std::int16_t RenamePattern = 1;  // 1..6, see naming.h
-    std::int16_t DestPattern = 1;    // 1 source folder, 2 Desktop/分類, 3 Documents/分類
-    std::int16_t FileNameCase = 0;   // 1: lower the base name
-    std::int16_t ExtCase = 0;        // 1 or 2: lower the extension (2 is the grayed check box)
-    std::int16_t Move = 0;           // 1: delete each source after it is stored
-    std::int16_t Suffix = 0;         // 0: "[001]" suffixes; anything else: "a", "b", ...
-    std::int16_t Detail = 1;         // window only: the detail panel is shown
-    std::int16_t YYYY = 0;           // 4: rename patterns use the four-digit year
-    std::int16_t Model = 0;          // 1: the camera model enters the stored name
+    std::string SourceFolder;       // folder whose files are classified; no trailing "/" except "/"
+    std::int16_t DirPattern = 4;    // 1 yyyymm, 3 yyyymmdd, 4 yymmdd, 5 yy_mmdd, 7 yymm
+    std::int16_t RenamePattern = 1; // 1..6, see naming.h
+    std::int16_t DestPattern = 1;   // 1 source folder, 2 Desktop/分類, 3 Documents/分類
+    std::int16_t FileNameCase = 0;  // 1: lower the base name
+    std::int16_t ExtCase = 0;       // 1 or 2: lower the extension (2 is the grayed check box)
+    std::int16_t Move = 0;          // 1: delete each source after it is stored
+    std::int16_t Suffix = 0;        // 0: "[001]" suffixes; anything else: "a", "b", ...
+    std::int16_t Detail = 1;        // window only: the detail panel is shown
+    std::int16_t YYYY = 0;          // 4: rename patterns use the four-digit year
+    std::int16_t Model = 0;         // 1: the camera model enters the stored name
 };
 
 } // namespace engine

@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     if (HasPathOrControl(info.CameraName))
         __builtin_trap();
-    for (const auto* field : {&info.Year4, &info.Year2, &info.Month, &info.Day, &info.Hour,
-                              &info.Minute, &info.Second})
+    for (const auto* field :
+         {&info.Year4, &info.Year2, &info.Month, &info.Day, &info.Hour, &info.Minute, &info.Second})
         if (HasPathOrControl(*field))
             __builtin_trap();
     return 0;

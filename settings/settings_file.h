@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engine/run_options.h"
+#include "settings/profile_file.h"
 
 namespace settings {
 
@@ -23,7 +24,8 @@ struct SettingsTexts {
 };
 
 // Reads the settings file: no file (or one that cannot be read), the legacy layout of eight
-// lines, or the INI layout (a non-empty ninth line).
+// lines, or the INI layout (a non-empty ninth line). INI values are cut to 255 bytes, at a
+// character boundary; legacy lines are taken whole. Lines may end in CR LF or LF.
 SettingsTexts LoadSettings(const std::string& file);
 
 // The number rule for setting texts: leading blanks skipped, a sign, digits and an optional
@@ -35,17 +37,33 @@ bool ParseSettingNumber(std::string_view text, std::int16_t& value);
 // (empty DestPattern 1, empty Move and Suffix 0; DirPattern outside 1,3,4,5,7 gives 4,
 // RenamePattern outside 1..6 gives 1, DestPattern outside 1..3 gives 1; Detail, YYYY, Model
 // compared as texts). SourceFolder is set to DirPath.
+// Detail is 1 for the no-file and legacy layouts, which carry none. FileNameCase 1 brings
+// ExtCase 2, as the window's start-up does (lowering the name greys and sets the extension box),
+// so a run from these options lowers the same names as a run from the window.
 engine::RunOptions ToRunOptions(const SettingsTexts& texts);
 
 // Writes the twelve keys to the file (Version, DirPath, then the options in table order;
 // Model removed when 0), keeping every other line. The file is replaced atomically: a crash
-// never leaves it half-written. Returns false when it could not be written.
+// never leaves it half-written. Returns false when it could not be written, or when it exists
+// but cannot be read (it is then left alone); never throws.
+// A file read as the legacy layout because its ninth line is empty loses empty lines in ninth
+// place, so that what is saved is read back as INI.
 bool SaveSettings(const std::string& file, const std::string& dirPath,
                   const engine::RunOptions& options);
+
+// SaveSettings with a hook that runs just before the new file replaces the old one (see
+// ReplaceFileAtomically); returning false abandons the save. For tests.
+bool SaveSettings(const std::string& file, const std::string& dirPath,
+                  const engine::RunOptions& options, const BeforeReplaceHook& beforeReplace);
 
 // The source folder named by the program's first argument: surrounding double quotes removed;
 // an existing regular, non-hidden file stands for its folder; anything else is taken as a
 // folder. Empty argument: empty result.
 std::string StartFolderFromArgument(std::string_view argument);
+
+// The folder part of a file path: everything before the last "/", without trailing "/" except
+// for the root ("/a.jpg" gives "/"). A bare name without "/" gives ".", the current folder in
+// which it was found.
+std::string FolderOfFile(std::string_view path);
 
 } // namespace settings

@@ -15,7 +15,10 @@ using test::TiffBuilder;
 constexpr std::uint16_t kMake = 0x010F, kModel = 0x0110, kDateTime = 0x0132;
 constexpr std::uint16_t kTaken = 0x9003, kDigitized = 0x9004;
 
-ExifInfo Parse(const Bytes& bytes) { return ParseExifHead(test::ToHead(bytes)); }
+ExifInfo Parse(const Bytes& bytes)
+{
+    return ParseExifHead(test::ToHead(bytes));
+}
 
 std::string Date(const ExifInfo& i)
 {
@@ -98,17 +101,19 @@ TEST(ExifReaderTest, DateCandidatesAreTriedTakenDigitizedThenDateTime)
 
 TEST(ExifReaderTest, DatesThatCouldLeaveTheFolderOrBreakANameDoNotQualify)
 {
-    for (const std::string& bad : std::vector<std::string>{"2004:0/:26 10:35:23", "2004:04:2\\ 10:35:23",
-                                  std::string("2004:04:26 10:3\0:23", 19), "2004:04:26\t10:35:2\n"}) {
-        const Bytes tiff = TiffBuilder()
-                               .Ascii(kDateTime, "2003:03:03 03:03:03")
-                               .ExifAscii(kTaken, bad)
-                               .Build();
+    for (const std::string& bad : std::vector<std::string>{
+             "2004:0/:26 10:35:23", "2004:04:2\\ 10:35:23", std::string("2004:04:26 10:3\0:23", 19),
+             "2004:04:26\t10:35:2\n"}) {
+        const Bytes tiff =
+            TiffBuilder().Ascii(kDateTime, "2003:03:03 03:03:03").ExifAscii(kTaken, bad).Build();
         const ExifInfo info = Parse(test::JpegApp1(tiff));
         EXPECT_EQ(info.Year4, "2003") << bad;
     }
     // The separator positions themselves are not looked at.
-    const Bytes tiff = TiffBuilder().ExifAscii(kTaken, "2004/04/26\x01" "10/35/23").Build();
+    const Bytes tiff = TiffBuilder()
+                           .ExifAscii(kTaken, "2004/04/26\x01"
+                                              "10/35/23")
+                           .Build();
     EXPECT_EQ(Date(Parse(test::JpegApp1(tiff))), "2004|04|04|26|10|35|23");
 }
 
@@ -130,16 +135,16 @@ struct NameCase {
 TEST(ExifReaderTest, CameraNameFromMakerAndModel)
 {
     const NameCase cases[] = {
-        {"ACME Corporation", "Z10", "ACME Z10"},      // the maker's first word only
-        {"ACME", "ACME Z10", "ACME Z10"},             // model already holds the maker
-        {"Acme", "  Z/1:0  ", "Acme Z10"},            // trimmed, invalid characters removed
-        {"A*B", "x\\y<z>|\"?", "AB xyz"},             // all nine characters
-        {"ACME", nullptr, "ACME "},                   // maker only keeps its space
-        {nullptr, nullptr, " "},                      // neither tag
-        {" ACME", "Z10", "Z10"},                      // a maker starting with a space is empty
-        {nullptr, "Z10", "Z10"},                      // empty maker is in every model
-        {"CAN\x01ON", "EOS\tR", "CANON EOSR"},        // control characters removed
-        {"Caf\xE9", "X", "Caf\xC3\xA9 X"},            // Latin-1 byte becomes U+00E9
+        {"ACME Corporation", "Z10", "ACME Z10"}, // the maker's first word only
+        {"ACME", "ACME Z10", "ACME Z10"},        // model already holds the maker
+        {"Acme", "  Z/1:0  ", "Acme Z10"},       // trimmed, invalid characters removed
+        {"A*B", "x\\y<z>|\"?", "AB xyz"},        // all nine characters
+        {"ACME", nullptr, "ACME "},              // maker only keeps its space
+        {nullptr, nullptr, " "},                 // neither tag
+        {" ACME", "Z10", "Z10"},                 // a maker starting with a space is empty
+        {nullptr, "Z10", "Z10"},                 // empty maker is in every model
+        {"CAN\x01ON", "EOS\tR", "CANON EOSR"},   // control characters removed
+        {"Caf\xE9", "X", "Caf\xC3\xA9 X"},       // Latin-1 byte becomes U+00E9
     };
     for (const auto& c : cases) {
         TiffBuilder b;
@@ -271,7 +276,8 @@ TEST(ExifReaderTest, OrderedReads)
 TEST(ExifReaderTest, ReadsOnlyTheHeadOfARealFile)
 {
     test::TempFolder dir;
-    const Bytes tiff = TiffBuilder().Ascii(kMake, "ACME").ExifAscii(kTaken, "2004:04:26 10:35:23").Build();
+    const Bytes tiff =
+        TiffBuilder().Ascii(kMake, "ACME").ExifAscii(kTaken, "2004:04:26 10:35:23").Build();
     Bytes jpeg = test::JpegApp1(tiff);
     jpeg.resize(20000, 0xAB); // a body far past the head
     test::WriteFile(dir / "a.jpg", test::ToString(jpeg));
@@ -291,7 +297,8 @@ TEST(ExifReaderTest, ReadsOnlyTheHeadOfARealFile)
     EXPECT_EQ(s.Year4, "1999");
 
     engine::FileEntry m;
-    EXPECT_EQ(engine::ReadExifInfo((dir / "missing").string(), m, o), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(engine::ReadExifInfo((dir / "missing").string(), m, o),
+              std::errc::no_such_file_or_directory);
 }
 
 } // namespace

@@ -18,10 +18,14 @@ struct SplitCase {
 TEST(SplitFileNameTest, SplitsAtTheLastDotOnly)
 {
     const SplitCase cases[] = {
-        {"IMGP0001.JPG", "IMGP0001", ".JPG"}, {"archive.tar.gz", "archive.tar", ".gz"},
-        {"README", "README", ""},             {".profile", ".profile", ""},
-        {"name.", "name", "."},               {"", "", ""},
-        {"a.b", "a", ".b"},                   {"..x", ".", ".x"},
+        {"IMGP0001.JPG", "IMGP0001", ".JPG"},
+        {"archive.tar.gz", "archive.tar", ".gz"},
+        {"README", "README", ""},
+        {".profile", ".profile", ""},
+        {"name.", "name", "."},
+        {"", "", ""},
+        {"a.b", "a", ".b"},
+        {"..x", ".", ".x"},
     };
     for (const auto& c : cases) {
         std::string base, ext;

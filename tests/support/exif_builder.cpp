@@ -8,7 +8,8 @@ TiffBuilder& TiffBuilder::Ascii(std::uint16_t tag, const std::string& text, std:
 {
     std::string data = text;
     data += '\0';
-    const auto n = count < 0 ? static_cast<std::uint32_t>(data.size()) : static_cast<std::uint32_t>(count);
+    const auto n =
+        count < 0 ? static_cast<std::uint32_t>(data.size()) : static_cast<std::uint32_t>(count);
     ifd0_.push_back({tag, n, 0, data, false});
     return *this;
 }
@@ -128,6 +129,9 @@ engine::HeadBuffer ToHead(const Bytes& bytes)
     return head;
 }
 
-std::string ToString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string ToString(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
 
 } // namespace test

@@ -1,0 +1,252 @@
+#include "settings/settings_file.h"
+
+#include <array>
+#include <exception>
+#include <optional>
+#include <sys/stat.h>
+
+namespace settings {
+
+namespace {
+
+using Field = std::string SettingsTexts::*;
+
+struct KeyField {
+    const char* key;
+    Field field;
+};
+
+// The keys read from an INI file, in reading order. The first eight are also the lines of the
+// legacy layout, in the same order.
+constexpr std::array<KeyField, 11> Keys = {{
+    {"DirPath", &SettingsTexts::DirPath},
+    {"DirPattern", &SettingsTexts::DirPattern},
+    {"RenamePattern", &SettingsTexts::RenamePattern},
+    {"DestPattern", &SettingsTexts::DestPattern},
+    {"FileNameCase", &SettingsTexts::FileNameCase},
+    {"ExtCase", &SettingsTexts::ExtCase},
+    {"Move", &SettingsTexts::Move},
+    {"Suffix", &SettingsTexts::Suffix},
+    {"Detail", &SettingsTexts::Detail},
+    {"YYYY", &SettingsTexts::YYYY},
+    {"Model", &SettingsTexts::Model},
+}};
+constexpr std::size_t LegacyLineCount = 8;
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The number of a setting text, or nothing when it does not fit 16 bits; `ifEmpty` stands for
+// an empty text.
+std::optional<std::int16_t> SettingNumber(const std::string& text, std::string_view ifEmpty)
+{
+    std::int16_t value = 0;
+    if (!ParseSettingNumber(text.empty() ? ifEmpty : std::string_view(text), value))
+        return std::nullopt;
+    return value;
+}
+
+std::int16_t InRangeOr(std::optional<std::int16_t> value, std::initializer_list<int> allowed,
+                       std::int16_t fallback)
+{
+    if (value) {
+        for (int candidate : allowed) {
+            if (*value == candidate)
+                return *value;
+        }
+    }
+    return fallback;
+}
+
+bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
+                         const engine::RunOptions& options, const BeforeReplaceHook& beforeReplace)
+{
+    auto document = LoadProfileForUpdate(file);
+    if (!document)
+        return false;
+    const auto set = [&](const char* key, const std::string& value) {
+        document->Set(SettingsSection, key, value);
+    };
+    const auto setNumber = [&](const char* key, std::int16_t value) {
+        set(key, std::to_string(value));
+    };
+    set("Version", engine::ProgramVersion);
+    set("DirPath", dirPath);
+    setNumber("DirPattern", options.DirPattern);
+    setNumber("RenamePattern", options.RenamePattern);
+    setNumber("DestPattern", options.DestPattern);
+    setNumber("FileNameCase", options.FileNameCase);
+    setNumber("ExtCase", options.ExtCase);
+    setNumber("Move", options.Move);
+    setNumber("Suffix", options.Suffix);
+    setNumber("Detail", options.Detail);
+    setNumber("YYYY", options.YYYY);
+    if (options.Model != 0)
+        setNumber("Model", options.Model);
+    else
+        document->Remove(SettingsSection, "Model");
+
+    // An empty ninth line makes the reader take the file for the legacy layout and ignore every
+    // key. Blank lines mean nothing in a profile, so drop them from that place; the section
+    // and its keys give enough non-empty lines to fill it.
+    while (document->Lines().size() > LegacyLineCount && document->Lines()[8].empty())
+        document->EraseLine(8);
+
+    return ReplaceFileAtomically(file, document->Text(), beforeReplace);
+}
+
+} // namespace
+
+std::string SettingsFile(const std::string& programFolder)
+{
+    if (programFolder.empty())
+        return SettingsFileName;
+    if (programFolder.back() == '/')
+        return programFolder + SettingsFileName;
+    return programFolder + "/" + SettingsFileName;
+}
+
+SettingsTexts LoadSettings(const std::string& file)
+{
+    SettingsTexts texts;
+    std::error_code error;
+    const auto bytes = ReadWholeFile(file, error);
+    if (!bytes)
+        return texts; // missing or unreadable: a first start
+
+    const ProfileDocument document(*bytes);
+    const std::vector<std::string>& lines = document.Lines();
+    if (lines.size() > LegacyLineCount && !lines[LegacyLineCount].empty()) {
+        texts.layout = SettingsTexts::Layout::Ini;
+        for (const KeyField& key : Keys)
+            texts.*key.field = document.Get(SettingsSection, key.key);
+    } else {
+        texts.layout = SettingsTexts::Layout::Legacy;
+        for (std::size_t i = 0; i < LegacyLineCount && i < lines.size(); ++i)
+            texts.*Keys[i].field = lines[i];
+    }
+    return texts;
+}
+
+bool ParseSettingNumber(std::string_view text, std::int16_t& value)
+{
+    value = 0;
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const std::size_t wholeStart = i;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i;
+    std::string_view whole = text.substr(wholeStart, i - wholeStart);
+    std::string_view fraction;
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t fractionStart = ++i;
+        while (i < text.size() && IsDigit(text[i]))
+            ++i;
+        fraction = text.substr(fractionStart, i - fractionStart);
+    }
+    if (whole.empty() && fraction.empty())
+        return true; // no number at the start: 0
+
+    while (!whole.empty() && whole.front() == '0')
+        whole.remove_prefix(1);
+    if (whole.size() > 5)
+        return false; // 100000 or more
+    long magnitude = 0;
+    for (char digit : whole)
+        magnitude = magnitude * 10 + (digit - '0');
+
+    // Round on the decimal digits themselves, so that 2.5000001 is not taken for a half.
+    if (!fraction.empty()) {
+        const char first = fraction.front();
+        const bool beyondHalf = fraction.find_first_not_of('0', 1) != std::string_view::npos;
+        if (first > '5' || (first == '5' && (beyondHalf || magnitude % 2 == 1)))
+            ++magnitude;
+    }
+    const long number = negative ? -magnitude : magnitude;
+    if (number < INT16_MIN || number > INT16_MAX)
+        return false;
+    value = static_cast<std::int16_t>(number);
+    return true;
+}
+
+engine::RunOptions ToRunOptions(const SettingsTexts& texts)
+{
+    engine::RunOptions options;
+    options.SourceFolder = texts.DirPath;
+    options.DirPattern = InRangeOr(SettingNumber(texts.DirPattern, ""), {1, 3, 4, 5, 7}, 4);
+    options.RenamePattern =
+        InRangeOr(SettingNumber(texts.RenamePattern, ""), {1, 2, 3, 4, 5, 6}, 1);
+    options.DestPattern = InRangeOr(SettingNumber(texts.DestPattern, "1"), {1, 2, 3}, 1);
+    // These keys have no range: a number that does not fit counts as 0.
+    options.FileNameCase = SettingNumber(texts.FileNameCase, "").value_or(0);
+    options.ExtCase = SettingNumber(texts.ExtCase, "").value_or(0);
+    options.Move = SettingNumber(texts.Move, "0").value_or(0);
+    options.Suffix = SettingNumber(texts.Suffix, "0").value_or(0);
+    if (options.FileNameCase == 1)
+        options.ExtCase = 2;
+
+    options.Detail = (texts.layout == SettingsTexts::Layout::Ini && texts.Detail == "0") ? 0 : 1;
+    options.YYYY = texts.YYYY == "4" ? 4 : 0;
+    options.Model = texts.Model == "1" ? 1 : 0;
+    return options;
+}
+
+bool SaveSettings(const std::string& file, const std::string& dirPath,
+                  const engine::RunOptions& options)
+{
+    return SaveSettings(file, dirPath, options, {});
+}
+
+bool SaveSettings(const std::string& file, const std::string& dirPath,
+                  const engine::RunOptions& options, const BeforeReplaceHook& beforeReplace)
+{
+    // The program ends right after saving; a failure here must not become a crash.
+    try {
+        return SaveSettingsOrThrow(file, dirPath, options, beforeReplace);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string StartFolderFromArgument(std::string_view argument)
+{
+    if (argument.size() >= 2 && argument.front() == '"' && argument.back() == '"')
+        argument = argument.substr(1, argument.size() - 2);
+    const std::string path(argument);
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return path;
+
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+    struct stat info {};
+    // stat follows links: a link to a regular file stands for that file, under the link's name.
+    if (!name.empty() && name.front() != '.' && ::stat(path.c_str(), &info) == 0 &&
+        S_ISREG(info.st_mode))
+        return FolderOfFile(path);
+    return path;
+}
+
+std::string FolderOfFile(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    std::string_view folder = path.substr(0, slash);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.remove_suffix(1);
+    if (folder.empty())
+        return "/";
+    return std::string(folder);
+}
+
+} // namespace settings
