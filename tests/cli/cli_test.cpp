@@ -1,0 +1,203 @@
+// velmora-cli as a user runs it: the real binary on real folders.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/wait.h>
+
+#include "tests/support/exif_builder.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::vector<std::string> Tree(const fs::path& root)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (!entry.is_directory())
+            paths.push_back(fs::relative(entry.path(), root).string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directory(src);
+        fs::create_directory(home);
+    }
+
+    Outcome Run(const std::vector<std::string>& args)
+    {
+        // A home of its own, so Desktop and Documents are the test's folders.
+        std::string command = "env -u XDG_DESKTOP_DIR -u XDG_DOCUMENTS_DIR HOME=" +
+                              Quote(home.string()) + " XDG_CONFIG_HOME=" +
+                              Quote((home / ".config").string()) + " " + Quote(VELMORA_CLI);
+        for (const auto& arg : args)
+            command += " " + Quote(arg);
+        command += " >" + Quote((dir / "out").string()) + " 2>" + Quote((dir / "err").string());
+        const int raw = std::system(command.c_str());
+        Outcome outcome;
+        outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        outcome.out = test::ReadFile(dir / "out");
+        outcome.err = test::ReadFile(dir / "err");
+        return outcome;
+    }
+
+    void Add(const std::string& name, const std::string& content, int day, int hour = 10,
+             int minute = 35, int second = 23)
+    {
+        test::WriteFile(src / name, content);
+        test::SetLocalMTime(src / name, 2002, 4, day, hour, minute, second);
+    }
+
+    test::TempFolder dir;
+    fs::path src = dir / "photos";
+    fs::path home = dir / "home";
+};
+
+TEST_F(CliTest, VersionHelpAndBadUsage)
+{
+    Outcome o = Run({"--version"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "velmora-cli 0.4.5\n");
+    o = Run({"--help"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.out.find("--dry-run"), std::string::npos);
+
+    Add("a.jpg", "a", 26);
+    const auto before = Tree(src);
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"--bogus", src.string()},
+        {"--folders", "ddmmyy", src.string()},
+        {"--names", "7", src.string()},
+        {"--dest", "elsewhere", src.string()},
+        {"--suffix", "roman", src.string()},
+        {"--move=yes", src.string()},
+        {src.string(), src.string()},
+        {(dir / "missing").string()},
+        {(src / "a.jpg").string()},
+    };
+    for (const auto& args : bad) {
+        o = Run(args);
+        EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(o.err.find("velmora-cli: "), std::string::npos);
+        EXPECT_EQ(o.out, "");
+    }
+    EXPECT_EQ(Tree(src), before);
+}
+
+TEST_F(CliTest, CopyRunWithDefaultsPrintsASummary)
+{
+    Add("b.txt", "b", 26);
+    Add("c.txt", "c", 27);
+    const Outcome o = Run({src.string() + "/"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Tree(src), (std::vector<std::string>{"020426/b.txt", "020427/c.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(o.out.rfind("2 files copied, 2 folders made, ", 0), 0u) << o.out;
+}
+
+TEST_F(CliTest, EveryOptionReachesTheRun)
+{
+    const auto tiff = test::TiffBuilder()
+                          .Ascii(0x010F, "ACME Corp")
+                          .Ascii(0x0110, "Z/10")
+                          .ExifAscii(0x9003, "2004:04:26 10:35:23")
+                          .Build();
+    Add("IMG_1.JPG", test::ToString(test::JpegApp1(tiff)), 1);
+    Add("IMG_2.JPG", test::ToString(test::JpegApp1(tiff)) + "other", 1);
+    const Outcome o = Run({"--folders", "yyyymm", "--names", "6", "--yyyy", "--model", "--move",
+                           "--lower-name", "--suffix", "letter", "--quiet", src.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(Tree(src),
+              (std::vector<std::string>{"200404/200404261035[ACME Z10].jpg",
+                                        "200404/200404261035a[ACME Z10].jpg"}));
+}
+
+TEST_F(CliTest, DryRunPrintsThePlanAndTouchesNothing)
+{
+    Add("x.jpg", "x", 26);
+    Add("y.jpg", "y", 26);
+    const auto before = Tree(src);
+    const Outcome o = Run({"--dry-run", "--names", "5", "--dest", "desktop", src.string()});
+    EXPECT_EQ(o.status, 1) << "no Desktop folder yet: " << o.err;
+    EXPECT_NE(o.err.find("Desktop"), std::string::npos);
+
+    fs::create_directories(home / "Desktop");
+    const Outcome plan = Run({"--dry-run", "--names", "5", "--dest", "desktop", src.string()});
+    EXPECT_EQ(plan.status, 0) << plan.err;
+    const std::string base = (home / "Desktop/分類/020426/").string();
+    EXPECT_EQ(plan.out, (src / "x.jpg").string() + "\t" + base + "0426103523.jpg\n" +
+                            (src / "y.jpg").string() + "\t" + base + "0426103523[001].jpg\n");
+    EXPECT_EQ(Tree(src), before);
+    EXPECT_FALSE(fs::exists(home / "Desktop/分類"));
+
+    const Outcome real = Run({"--verbose", "--names", "5", "--dest", "desktop", src.string()});
+    EXPECT_EQ(real.status, 0) << real.err;
+    EXPECT_EQ(real.out, plan.out);
+    EXPECT_TRUE(fs::exists(base + "0426103523[001].jpg"));
+}
+
+TEST_F(CliTest, FailuresAndOverflowHaveTheirOwnExitStatus)
+{
+    Add("a.txt", "a", 26);
+    // A file where the date folder should go stops the run with the path in the message.
+    test::WriteFile(src / "020426", "in the way");
+    Outcome o = Run({"--move", src.string()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find((src / "020426").string()), std::string::npos) << o.err;
+    EXPECT_TRUE(fs::exists(src / "a.txt"));
+
+    fs::remove(src / "020426");
+    fs::create_directory(src / "020426");
+    test::WriteFile(src / "020426/a.txt", "");
+    for (int i = 1; i <= 999; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "a[%03d].txt", i);
+        test::WriteFile(src / "020426" / name, "");
+    }
+    o = Run({"--move", src.string()});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_NE(o.err.find("Suffix overflow for file name duplication."), std::string::npos);
+    EXPECT_EQ(test::ReadFile(src / "a.txt"), "a");
+}
+
+TEST_F(CliTest, SettingsFileGivesOptionsAndFolder)
+{
+    Add("a.txt", "a", 26);
+    const fs::path ini = dir / "kestrum.ini";
+    test::WriteFile(ini, "[kestrum]\r\nVersion=0.4.5\r\nDirPath=" + src.string() +
+                             "\r\nDirPattern=7\r\nRenamePattern=3\r\nDestPattern=1\r\n"
+                             "FileNameCase=0\r\nExtCase=0\r\nMove=0\r\nSuffix=0\r\nDetail=1\r\n"
+                             "YYYY=0\r\n");
+    const std::string before = test::ReadFile(ini);
+    Outcome o = Run({"--settings", ini.string(), "--quiet"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::exists(src / "0204/0426a.txt"));
+    // Options on the command line win over the file.
+    o = Run({"--settings=" + ini.string(), "--folders", "yymmdd", "--quiet", src.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::exists(src / "020426/0426a.txt"));
+    EXPECT_EQ(test::ReadFile(ini), before);
+    o = Run({"--settings", (dir / "none.ini").string(), src.string()});
+    EXPECT_EQ(o.status, 2);
+}
+
+} // namespace
