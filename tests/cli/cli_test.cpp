@@ -24,15 +24,7 @@ std::string Quote(const std::string& text)
     return quoted + "'";
 }
 
-std::vector<std::string> Tree(const fs::path& root)
-{
-    std::vector<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (!entry.is_directory())
-            paths.push_back(fs::relative(entry.path(), root).string());
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
+using test::Tree;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -45,9 +37,9 @@ protected:
     Outcome Run(const std::vector<std::string>& args)
     {
         // A home of its own, so Desktop and Documents are the test's folders.
-        std::string command = "env -u XDG_DESKTOP_DIR -u XDG_DOCUMENTS_DIR HOME=" +
-                              Quote(home.string()) + " XDG_CONFIG_HOME=" +
-                              Quote((home / ".config").string()) + " " + Quote(VELMORA_CLI);
+        std::string command =
+            "env -u XDG_DESKTOP_DIR -u XDG_DOCUMENTS_DIR HOME=" + Quote(home.string()) +
+            " XDG_CONFIG_HOME=" + Quote((home / ".config").string()) + " " + Quote(VELMORA_CLI);
         for (const auto& arg : args)
             command += " " + Quote(arg);
         command += " >" + Quote((dir / "out").string()) + " 2>" + Quote((dir / "err").string());
@@ -109,7 +101,8 @@ TEST_F(CliTest, CopyRunWithDefaultsPrintsASummary)
     Add("c.txt", "c", 27);
     const Outcome o = Run({src.string() + "/"});
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(Tree(src), (std::vector<std::string>{"020426/b.txt", "020427/c.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(Tree(src),
+              (std::vector<std::string>{"020426/b.txt", "020427/c.txt", "b.txt", "c.txt"}));
     EXPECT_EQ(o.out.rfind("2 files copied, 2 folders made, ", 0), 0u) << o.out;
 }
 
@@ -126,9 +119,8 @@ TEST_F(CliTest, EveryOptionReachesTheRun)
                            "--lower-name", "--suffix", "letter", "--quiet", src.string()});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "");
-    EXPECT_EQ(Tree(src),
-              (std::vector<std::string>{"200404/200404261035[ACME Z10].jpg",
-                                        "200404/200404261035a[ACME Z10].jpg"}));
+    EXPECT_EQ(Tree(src), (std::vector<std::string>{"200404/200404261035[ACME Z10].jpg",
+                                                   "200404/200404261035a[ACME Z10].jpg"}));
 }
 
 TEST_F(CliTest, DryRunPrintsThePlanAndTouchesNothing)

@@ -15,16 +15,7 @@ namespace fs = std::filesystem;
 using engine::RunOptions;
 using engine::RunResult;
 
-// Every file under a folder, as relative paths, hidden ones included.
-std::vector<std::string> Tree(const fs::path& root)
-{
-    std::vector<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (!entry.is_directory())
-            paths.push_back(fs::relative(entry.path(), root).string());
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
+using test::Tree;
 
 std::string ExifJpeg(const std::string& date, const std::string& body = "body")
 {

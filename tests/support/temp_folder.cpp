@@ -1,5 +1,6 @@
 #include "tests/support/temp_folder.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -47,6 +48,16 @@ std::string ReadFile(const std::filesystem::path& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::vector<std::string> Tree(const std::filesystem::path& root)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (!entry.is_directory())
+            paths.push_back(std::filesystem::relative(entry.path(), root).string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
 }
 
 void SetLocalMTime(const std::filesystem::path& path, int year, int month, int day, int hour,

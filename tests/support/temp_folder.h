@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace test {
 
@@ -26,6 +27,9 @@ private:
 // Writes bytes to a file, replacing it.
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 std::string ReadFile(const std::filesystem::path& path);
+
+// Every file (not folder) below root as sorted relative paths, hidden ones included.
+std::vector<std::string> Tree(const std::filesystem::path& root);
 
 // Sets a file's modification time to the given local time.
 void SetLocalMTime(const std::filesystem::path& path, int year, int month, int day, int hour,
