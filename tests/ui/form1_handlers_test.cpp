@@ -1,0 +1,308 @@
+// Option and check handlers, the detail toggle, the about box and the settings written at close.
+
+#include <QDir>
+#include <QPushButton>
+#include <QtTest>
+
+#include "settings/settings_file.h"
+#include "tests/ui/form1_harness.h"
+
+namespace {
+
+enum class Field { DirPattern, RenamePattern, DestPattern, Suffix, YYYY, Move, Model };
+
+int Value(const engine::RunOptions& options, Field field)
+{
+    switch (field) {
+    case Field::DirPattern:
+        return options.DirPattern;
+    case Field::RenamePattern:
+        return options.RenamePattern;
+    case Field::DestPattern:
+        return options.DestPattern;
+    case Field::Suffix:
+        return options.Suffix;
+    case Field::YYYY:
+        return options.YYYY;
+    case Field::Move:
+        return options.Move;
+    case Field::Model:
+        return options.Model;
+    }
+    return -1;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Field)
+
+class Form1HandlersTest : public QObject {
+    Q_OBJECT
+private slots:
+    void optionButtons_data();
+    void optionButtons();
+    void option22LeavesTheOtherFramesAlone();
+    void checkBoxes_data();
+    void checkBoxes();
+    void check3LowersTheExtensionToo();
+    void startSettingsThroughTheControls();
+    void detailToggleTwiceRestoresTheWindow();
+    void aboutShowsTheCaption();
+    void closingSavesTheSettings_data();
+    void closingSavesTheSettings();
+};
+
+void Form1HandlersTest::optionButtons_data()
+{
+    QTest::addColumn<QString>("other"); // a button of the same group selected first
+    QTest::addColumn<Field>("field");
+    QTest::addColumn<int>("value");
+    QTest::newRow("Option1") << "Option3" << Field::DirPattern << 1;
+    QTest::newRow("Option3") << "Option1" << Field::DirPattern << 3;
+    QTest::newRow("Option4") << "Option1" << Field::DirPattern << 4;
+    QTest::newRow("Option5") << "Option1" << Field::DirPattern << 5;
+    QTest::newRow("Option7") << "Option1" << Field::DirPattern << 7;
+    QTest::newRow("Option11") << "Option16" << Field::RenamePattern << 1;
+    QTest::newRow("Option12") << "Option11" << Field::RenamePattern << 2;
+    QTest::newRow("Option13") << "Option11" << Field::RenamePattern << 3;
+    QTest::newRow("Option14") << "Option11" << Field::RenamePattern << 4;
+    QTest::newRow("Option15") << "Option11" << Field::RenamePattern << 5;
+    QTest::newRow("Option16") << "Option11" << Field::RenamePattern << 6;
+    QTest::newRow("Option21") << "Option23" << Field::DestPattern << 1;
+    QTest::newRow("Option22") << "Option21" << Field::DestPattern << 2;
+    QTest::newRow("Option23") << "Option21" << Field::DestPattern << 3;
+    QTest::newRow("Option31") << "Option32" << Field::Suffix << 0;
+    QTest::newRow("Option32") << "Option31" << Field::Suffix << 1;
+}
+
+void Form1HandlersTest::optionButtons()
+{
+    QFETCH(QString, other);
+    QFETCH(Field, field);
+    QFETCH(int, value);
+    uitest::Harness h;
+    h.window->show();
+    auto* button = h.Find<QRadioButton>(QTest::currentDataTag());
+    auto* otherButton = h.window->findChild<QRadioButton*>(other);
+    QVERIFY(button != nullptr && otherButton != nullptr);
+
+    // By a click.
+    otherButton->setChecked(true);
+    QVERIFY(Value(h.window->Options(), field) != value);
+    uitest::ClickIndicator(button);
+    QVERIFY(button->isChecked());
+    QVERIFY(!otherButton->isChecked());
+    QCOMPARE(Value(h.window->Options(), field), value);
+
+    // By code.
+    otherButton->setChecked(true);
+    QVERIFY(Value(h.window->Options(), field) != value);
+    button->setChecked(true);
+    QCOMPARE(Value(h.window->Options(), field), value);
+}
+
+void Form1HandlersTest::option22LeavesTheOtherFramesAlone()
+{
+    uitest::Harness h;
+    h.window->show();
+    for (const char* name : {"Option3", "Option14", "Option32"}) {
+        h.Find<QRadioButton>(name)->setChecked(true);
+    }
+    QVERIFY(h.Find<QRadioButton>("Option21")->isChecked());
+    uitest::ClickIndicator(h.Find<QRadioButton>("Option22"));
+
+    QVERIFY(h.Find<QRadioButton>("Option22")->isChecked());
+    QVERIFY(!h.Find<QRadioButton>("Option21")->isChecked());
+    QVERIFY(!h.Find<QRadioButton>("Option23")->isChecked());
+    for (const char* name : {"Option3", "Option14", "Option32"}) {
+        QVERIFY2(h.Find<QRadioButton>(name)->isChecked(), name);
+    }
+    const engine::RunOptions options = h.window->Options();
+    QCOMPARE(options.DestPattern, 2);
+    QCOMPARE(options.DirPattern, 3);
+    QCOMPARE(options.RenamePattern, 4);
+    QCOMPARE(options.Suffix, 1);
+}
+
+void Form1HandlersTest::checkBoxes_data()
+{
+    QTest::addColumn<Field>("field");
+    QTest::addColumn<int>("ticked");
+    QTest::newRow("Check_yyyy") << Field::YYYY << 4;
+    QTest::newRow("Check5") << Field::Move << 1;
+    QTest::newRow("Check_Model") << Field::Model << 1;
+}
+
+void Form1HandlersTest::checkBoxes()
+{
+    QFETCH(Field, field);
+    QFETCH(int, ticked);
+    uitest::Harness h;
+    h.window->show();
+    auto* box = h.Find<QCheckBox>(QTest::currentDataTag());
+    QVERIFY(box != nullptr);
+    QCOMPARE(Value(h.window->Options(), field), 0);
+    uitest::ClickIndicator(box);
+    QCOMPARE(Value(h.window->Options(), field), ticked);
+    uitest::ClickIndicator(box);
+    QCOMPARE(Value(h.window->Options(), field), 0);
+    box->setChecked(true); // by code
+    QCOMPARE(Value(h.window->Options(), field), ticked);
+}
+
+void Form1HandlersTest::check3LowersTheExtensionToo()
+{
+    uitest::Harness h;
+    h.window->show();
+    auto* check3 = h.Find<QCheckBox>("Check3");
+    auto* check4 = h.Find<QCheckBox>("Check4");
+
+    uitest::ClickIndicator(check3);
+    QCOMPARE(check4->checkState(), Qt::Checked);
+    QVERIFY(!check4->isEnabled());
+    QCOMPARE(h.window->Options().FileNameCase, 1);
+    QCOMPARE(h.window->Options().ExtCase, 1);
+
+    uitest::ClickIndicator(check3);
+    QVERIFY(check4->isEnabled());
+    QCOMPARE(check4->checkState(), Qt::Checked);
+    QCOMPARE(h.window->Options().FileNameCase, 0);
+    QCOMPARE(h.window->Options().ExtCase, 1);
+
+    uitest::ClickIndicator(check4);
+    QCOMPARE(h.window->Options().ExtCase, 0);
+    uitest::ClickIndicator(check4);
+    QCOMPARE(h.window->Options().ExtCase, 1);
+}
+
+void Form1HandlersTest::startSettingsThroughTheControls()
+{
+    uitest::Harness h;
+    engine::RunOptions read;
+    read.DirPattern = 6; // out of range: Option4
+    read.RenamePattern = 5;
+    read.DestPattern = 3;
+    read.FileNameCase = 1;
+    read.ExtCase = 0;
+    read.Move = 1;
+    read.Suffix = 3; // neither style
+    read.YYYY = 4;
+    read.Model = 1;
+    h.Find<QRadioButton>("Option31")->setChecked(true);
+    h.window->SetOptionControls(read);
+
+    QVERIFY(h.Find<QRadioButton>("Option4")->isChecked());
+    QVERIFY(h.Find<QRadioButton>("Option15")->isChecked());
+    QVERIFY(h.Find<QRadioButton>("Option23")->isChecked());
+    QVERIFY(h.Find<QCheckBox>("Check3")->isChecked());
+    QCOMPARE(h.Find<QCheckBox>("Check4")->checkState(), Qt::PartiallyChecked);
+    QVERIFY(!h.Find<QCheckBox>("Check4")->isEnabled());
+    QVERIFY(h.Find<QCheckBox>("Check5")->isChecked());
+    QVERIFY(!h.Find<QRadioButton>("Option31")->isChecked());
+    QVERIFY(!h.Find<QRadioButton>("Option32")->isChecked());
+    QVERIFY(h.Find<QCheckBox>("Check_yyyy")->isChecked());
+    QVERIFY(h.Find<QCheckBox>("Check_Model")->isChecked());
+
+    const engine::RunOptions options = h.window->Options();
+    QCOMPARE(options.DirPattern, 4);
+    QCOMPARE(options.RenamePattern, 5);
+    QCOMPARE(options.DestPattern, 3);
+    QCOMPARE(options.FileNameCase, 1);
+    QCOMPARE(options.ExtCase, 2);
+    QCOMPARE(options.Move, 1);
+    QCOMPARE(options.Suffix, 3);
+    QCOMPARE(options.YYYY, 4);
+    QCOMPARE(options.Model, 1);
+
+    // A suffix button chosen afterwards still works after both were cleared.
+    h.Find<QRadioButton>("Option32")->setChecked(true);
+    QCOMPARE(h.window->Options().Suffix, 1);
+    QVERIFY(!h.Find<QRadioButton>("Option31")->isChecked());
+}
+
+void Form1HandlersTest::detailToggleTwiceRestoresTheWindow()
+{
+    uitest::Harness h;
+    h.window->show();
+    auto* command6 = h.Find<QPushButton>("Command6");
+    const int left = h.window->x();
+    QCOMPARE(h.window->Options().Detail, 1);
+    QCOMPARE(command6->text(), QStringLiteral("詳細非表示 <<"));
+
+    QTest::mouseClick(command6, Qt::LeftButton);
+    QCOMPARE(h.window->Options().Detail, 0);
+    QCOMPARE(command6->text(), QStringLiteral("詳細設定 >>"));
+    QCOMPARE(h.window->size(), QSize(248, 431));
+    QCOMPARE(h.window->x(), left);
+
+    QTest::mouseClick(command6, Qt::LeftButton);
+    QCOMPARE(h.window->Options().Detail, 1);
+    QCOMPARE(command6->text(), QStringLiteral("詳細非表示 <<"));
+    QCOMPARE(h.window->size(), QSize(527, 431));
+    QCOMPARE(h.window->x(), left);
+}
+
+void Form1HandlersTest::aboutShowsTheCaption()
+{
+    uitest::Harness h;
+    h.window->show();
+    for (const QString& caption : {ui::WindowCaption(), QStringLiteral("another caption")}) {
+        h.messages.clear();
+        h.window->setWindowTitle(caption);
+        QTest::mouseClick(h.Find<QPushButton>("AboutButton"), Qt::LeftButton);
+        QCOMPARE(h.messages.size(), std::size_t{1});
+        QCOMPARE(h.messages[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(h.messages[0].title, QStringLiteral("Velmora"));
+        QCOMPARE(h.messages[0].text, caption);
+    }
+    QCOMPARE(ui::WindowCaption(),
+             QStringLiteral("Velmora 0.4.5 :フォルダ内の全ファイルを日付にもとづいて分類"));
+    QVERIFY(h.endCodes.empty());
+    QVERIFY(!QFile::exists(h.SettingsFile()));
+}
+
+void Form1HandlersTest::closingSavesTheSettings_data()
+{
+    QTest::addColumn<bool>("byExitButton");
+    QTest::newRow("close box") << false;
+    QTest::newRow("ExitButton") << true;
+}
+
+void Form1HandlersTest::closingSavesTheSettings()
+{
+    QFETCH(bool, byExitButton);
+    QTemporaryDir source;
+    uitest::Harness h;
+    h.window->show();
+    QVERIFY(h.window->SetSourceFolder(source.path()));
+    h.Find<QRadioButton>("Option3")->setChecked(true);
+    h.Find<QRadioButton>("Option22")->setChecked(true);
+    h.Find<QCheckBox>("Check_yyyy")->setChecked(true);
+    h.Find<QCheckBox>("Check3")->setChecked(true);
+    h.window->DetailToggle();
+    QVERIFY(!QFile::exists(h.SettingsFile()));
+
+    if (byExitButton) {
+        QTest::mouseClick(h.Find<QPushButton>("ExitButton"), Qt::LeftButton);
+    } else {
+        QVERIFY(h.window->close());
+    }
+    QVERIFY(!h.window->isVisible());
+
+    const settings::SettingsTexts texts =
+        settings::LoadSettings(QFile::encodeName(h.SettingsFile()).toStdString());
+    QCOMPARE(texts.layout, settings::SettingsTexts::Layout::Ini);
+    QCOMPARE(QString::fromStdString(texts.DirPath), QDir::cleanPath(source.path()));
+    QCOMPARE(texts.DirPattern, std::string("3"));
+    QCOMPARE(texts.RenamePattern, std::string("1"));
+    QCOMPARE(texts.DestPattern, std::string("2"));
+    QCOMPARE(texts.FileNameCase, std::string("1"));
+    QCOMPARE(texts.ExtCase, std::string("1"));
+    QCOMPARE(texts.Detail, std::string("0"));
+    QCOMPARE(texts.YYYY, std::string("4"));
+    QCOMPARE(texts.Model, std::string());
+    QVERIFY(h.endCodes.empty());
+}
+
+QTEST_MAIN(Form1HandlersTest)
+#include "form1_handlers_test.moc"
