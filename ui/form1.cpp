@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -19,6 +20,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -230,6 +232,76 @@ QString ToQString(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// Paths cross to the engine and the settings layer as the file system's bytes.
+std::string ToPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString FromPath(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// The first file path of a drop: its first local-file URL; empty when it carries none (plain
+// text, web links).
+QString FirstDroppedPath(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls()) {
+        return {};
+    }
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+            return url.toLocalFile();
+        }
+    }
+    return {};
+}
+
+// The folder a dropped path names: an existing regular file that is not hidden stands for the
+// folder that holds it (a file at the top of the file system for "/"); anything else is taken
+// as a folder as it is.
+QString DroppedFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isFile() && !info.fileName().startsWith(QLatin1Char('.'))) {
+        return FromPath(settings::FolderOfFile(ToPath(path)));
+    }
+    return path;
+}
+
+// A drop only chooses a folder and touches no file, so it is taken as a copy or a link, never
+// as a move that the dragging program might complete by deleting its files.
+bool AcceptWithoutMove(QDropEvent* event)
+{
+    for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+        if (event->possibleActions().testFlag(action)) {
+            event->setDropAction(action);
+            event->accept();
+            return true;
+        }
+    }
+    event->ignore();
+    return false;
+}
+
+QStringList ReadyVolumes()
+{
+    QStringList roots;
+    const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
+    for (const QStorageInfo& volume : volumes) {
+        if (volume.isValid() && volume.isReady()) {
+            roots << volume.rootPath();
+        }
+    }
+    return roots;
+}
+
+// The texts of the two notices.
+const char* const UnreadableDriveNotice = "%1 を読み取れません";
+const char* const ExplorerFailedNotice = "このフォルダを開けませんでした";
+
 // What a run asks of the window. Built on the GUI thread before the run starts, then used
 // only on the run's worker thread: the folder, its listed names and the special folders are
 // copies taken at the start; progress and the refresh are posted to the GUI thread.
@@ -304,15 +376,15 @@ Form1::Form1(QString programFolder, QWidget* parent)
     endProgram_ = [](int exitCode) { QCoreApplication::exit(exitCode); };
     desktop_ = platform::GetDeskTopFolder;
     documents_ = platform::GetMyDocumentFolder;
+    openFolder_ = [](const QString& folder) {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+    volumes_ = ReadyVolumes;
+    driveRoot_ = QStorageInfo(QDir::currentPath()).rootPath();
 
     BuildLeftColumn();
     BuildDetailPanel();
-    const auto tips = ToolTips();
-    for (const TipSpec& tip : tips) {
-        if (auto* widget = findChild<QWidget*>(QString::fromLatin1(tip.name))) {
-            widget->setToolTip(tip.text);
-        }
-    }
+    ApplyToolTips();
     // Made after every control, so it is deleted after them.
     auto* compactStyle = new CompactStyle;
     compactStyle->setParent(this);
@@ -324,6 +396,7 @@ Form1::Form1(QString programFolder, QWidget* parent)
     }
     SetTabOrder();
     ConnectHandlers();
+    SetUpDropTargets();
     SetDetailShown(true);
     SetSourceFolder(QDir::currentPath());
     executeButton_->setFocus();
@@ -346,13 +419,7 @@ void Form1::BuildLeftColumn()
     MakeLabel(frame3, "Label6", "☆ここにD&Dできます", {120, 360, 1815, 255});
 
     drive1_ = Place(new QComboBox(frame3), "Drive1", {120, 720, 3255, 300});
-    const QString currentRoot = QStorageInfo(QDir::currentPath()).rootPath();
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        if (volume.isValid() && volume.isReady()) {
-            drive1_->addItem(volume.rootPath(), volume.rootPath());
-        }
-    }
-    drive1_->setCurrentIndex(std::max(0, drive1_->findData(currentRoot)));
+    RefreshDrives();
 
     dir1_ = Place(new QTreeView(frame3), "Dir1", {120, 1080, 3255, 2190});
     dir1_->setHeaderHidden(true);
@@ -380,6 +447,7 @@ void Form1::BuildLeftColumn()
     progressBar1_->setRange(0, 100);
     progressBar1_->setValue(0);
     progressBar1_->setTextVisible(false);
+    progressBar1_->setAlignment(Qt::AlignCenter); // for notices
 
     RefreshLists();
 }
@@ -495,14 +563,40 @@ void Form1::ConnectHandlers()
     connect(executeButton_, &QPushButton::clicked, this, &Form1::ExecuteRun);
     connect(exitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(aboutButton_, &QPushButton::clicked, this, &Form1::OnAbout);
-    connect(refreshButton_, &QPushButton::clicked, this, [this] {
-        RefreshLists();
-        update();
-    });
-    connect(explorerButton_, &QPushButton::clicked, this,
-            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(sourceFolder_)); });
-    connect(drive1_, &QComboBox::activated, this,
-            [this](int index) { SetSourceFolder(drive1_->itemData(index).toString()); });
+    connect(refreshButton_, &QPushButton::clicked, this, &Form1::OnRefresh);
+    connect(explorerButton_, &QPushButton::clicked, this, &Form1::OnExplorer);
+    // activated, not currentIndexChanged: only the user's choice moves the folder list.
+    connect(drive1_, &QComboBox::activated, this, &Form1::OnDriveChosen);
+}
+
+void Form1::SetUpDropTargets()
+{
+    const char* const names[] = {"Frame3", "Drive1", "Dir1",          "File1",      "RefreshButton",
+                                 "Label5", "Label6", "ExecuteButton", "ExitButton", "AboutButton"};
+    for (const char* name : names) {
+        dropTargets_.push_back(findChild<QWidget*>(QString::fromLatin1(name)));
+    }
+    // The item views take their drops on their viewports.
+    dropTargets_.push_back(dir1_->viewport());
+    dropTargets_.push_back(file1_->viewport());
+    for (QObject* target : dropTargets_) {
+        static_cast<QWidget*>(target)->setAcceptDrops(true);
+        target->installEventFilter(this);
+    }
+    // ExplorerButton lies inside Frame3, and a drag that a widget does not take passes on to
+    // its parent: ExplorerButton takes the drag's entry itself, then refuses to be dropped on.
+    explorerButton_->setAcceptDrops(true);
+    explorerButton_->installEventFilter(this);
+}
+
+void Form1::ApplyToolTips()
+{
+    const auto tips = ToolTips();
+    for (const TipSpec& tip : tips) {
+        if (auto* widget = findChild<QWidget*>(QString::fromLatin1(tip.name))) {
+            widget->setToolTip(tip.text);
+        }
+    }
 }
 
 void Form1::SetMessageBoxFunction(MessageBoxFunction function)
@@ -521,10 +615,104 @@ void Form1::SetSpecialFolderFunctions(FolderFunction desktop, FolderFunction doc
     documents_ = std::move(documents);
 }
 
+void Form1::SetOpenFolderFunction(OpenFolderFunction function)
+{
+    openFolder_ = std::move(function);
+}
+
+void Form1::SetVolumeFunction(VolumeFunction function)
+{
+    volumes_ = std::move(function);
+}
+
+void Form1::StartUp(const QString& argument)
+{
+    // The steps keep a fixed order: later ones rely on what earlier ones set, and the handlers
+    // of the controls set here fill in the run options. First the narrow form, with Detail 1
+    // whatever the width until the settings file settles both.
+    SetDetailShown(false);
+    options_.Detail = 1;
+    options_.Model = 0;
+    options_.YYYY = 0;
+
+    ApplyToolTips();
+
+    // The folder named on the command line.
+    const std::string startFolder = settings::StartFolderFromArgument(ToPath(argument));
+
+    const settings::SettingsTexts texts = settings::LoadSettings(SettingsFilePath());
+
+    // The detail panel and the settings compared as texts. The legacy layout carries none of
+    // them, like a first start.
+    if (texts.layout == settings::SettingsTexts::Layout::Ini) {
+        SetDetailShown(texts.Detail != "0");
+        checkYyyy_->setChecked(texts.YYYY == "4");
+        checkModel_->setChecked(texts.Model == "1");
+    } else {
+        SetDetailShown(true);
+    }
+
+    // A folder that is not there (or cannot be read) leaves the list on the current folder;
+    // the saved folder is not tried after a command-line folder that failed.
+    SetSourceFolder(FromPath(startFolder.empty() ? texts.DirPath : startFolder));
+
+    ApplyNumericSettings(texts);
+    setWindowTitle(WindowCaption());
+}
+
+void Form1::ApplyNumericSettings(const settings::SettingsTexts& texts)
+{
+    const auto number = [](const std::string& text, std::string_view ifEmpty) {
+        // A number outside 16 bits reads as 0, which the range rules treat like any other
+        // value outside their choices.
+        std::int16_t value = 0;
+        settings::ParseSettingNumber(text.empty() ? ifEmpty : std::string_view(text), value);
+        return value;
+    };
+    // The window's integers take the values read; selecting a control below lets its
+    // handler overwrite what that control stands for, and the rest keep what was read.
+    options_.DirPattern = number(texts.DirPattern, "");
+    options_.RenamePattern = number(texts.RenamePattern, "");
+    options_.DestPattern = number(texts.DestPattern, "1");
+    options_.FileNameCase = number(texts.FileNameCase, "");
+    options_.ExtCase = number(texts.ExtCase, "");
+    options_.Move = number(texts.Move, "0");
+    options_.Suffix = number(texts.Suffix, "0");
+
+    // A value outside a group's choices selects the group's default.
+    options_.DirPattern =
+        static_cast<std::int16_t>(SelectOption(dirGroup_, options_.DirPattern, 4));
+    options_.RenamePattern =
+        static_cast<std::int16_t>(SelectOption(renameGroup_, options_.RenamePattern, 1));
+    options_.DestPattern =
+        static_cast<std::int16_t>(SelectOption(destGroup_, options_.DestPattern, 1));
+
+    // Check3's handler ticks and disables Check4; Check4 then shows grayed, and its
+    // handler records ExtCase 2.
+    if (options_.FileNameCase == 1) {
+        check3_->setCheckState(Qt::Checked);
+        check4_->setCheckState(Qt::PartiallyChecked);
+    }
+    // Looked at after FileNameCase has made it 2, so a grayed box stays grayed. Check4's
+    // handler also sets FileNameCase from Check3.
+    if (options_.ExtCase == 1) {
+        check4_->setCheckState(Qt::Checked);
+    }
+    if (options_.Move == 1) {
+        check5_->setCheckState(Qt::Checked);
+    }
+    // A Suffix other than 0 and 1 selects neither style and is kept.
+    if (options_.Suffix == 0 || options_.Suffix == 1) {
+        suffixGroup_->button(options_.Suffix)->setChecked(true);
+    } else {
+        ClearSuffixOptions();
+    }
+}
+
 engine::RunOptions Form1::Options() const
 {
     engine::RunOptions options = options_;
-    options.SourceFolder = QFile::encodeName(sourceFolder_).toStdString();
+    options.SourceFolder = ToPath(sourceFolder_);
     return options;
 }
 
@@ -537,9 +725,53 @@ bool Form1::SetSourceFolder(const QString& path)
     if (!info.isDir()) {
         return false;
     }
-    sourceFolder_ = QDir::cleanPath(info.absoluteFilePath());
+    const QString folder = QDir::cleanPath(info.absoluteFilePath());
+    // Read before anything changes: a folder that cannot be listed is not taken.
+    std::error_code error;
+    std::vector<std::string> names = engine::ListFolderFiles(ToPath(folder), error);
+    if (error) {
+        return false;
+    }
+    sourceFolder_ = folder;
+    // Like a classic folder list, the tree shows the way down to the folder and the folders
+    // in it; what was opened elsewhere closes.
+    dir1_->collapseAll();
     SelectInFolderList();
-    ListFiles();
+    ShowFiles(std::move(names));
+    ClearNotice();
+    return true;
+}
+
+void Form1::SetDroppedFolder(const QMimeData* data)
+{
+    const QString path = FirstDroppedPath(data);
+    if (!path.isEmpty()) {
+        SetSourceFolder(DroppedFolder(path));
+    }
+}
+
+bool Form1::HandleDragEvent(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+        return false;
+    }
+    if (watched == explorerButton_) {
+        // Taking the entry keeps the drag from passing on to Frame3; moves and drops are refused.
+        event->setAccepted(type == QEvent::DragEnter);
+        return true;
+    }
+    if (std::find(dropTargets_.begin(), dropTargets_.end(), watched) == dropTargets_.end()) {
+        return false;
+    }
+    // Entries and moves are drop events too.
+    auto* drop = static_cast<QDropEvent*>(event);
+    // While a run works the window takes no input, drops included.
+    if (running_ || FirstDroppedPath(drop->mimeData()).isEmpty() || !AcceptWithoutMove(drop)) {
+        drop->ignore();
+    } else if (type == QEvent::Drop) {
+        SetDroppedFolder(drop->mimeData());
+    }
     return true;
 }
 
@@ -557,6 +789,9 @@ void Form1::SelectInFolderList()
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (HandleDragEvent(watched, event)) {
+        return true;
+    }
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::Wheel:
@@ -578,24 +813,52 @@ void Form1::OnFolderActivated(const QModelIndex& index)
     if (path != sourceFolder_) {
         sourceFolder_ = path;
         ListFiles();
+        ClearNotice();
     }
 }
 
 void Form1::ListFiles()
 {
     std::error_code error;
-    listedNames_ = engine::ListFolderFiles(QFile::encodeName(sourceFolder_).toStdString(), error);
+    std::vector<std::string> names = engine::ListFolderFiles(ToPath(sourceFolder_), error);
     if (error) {
-        listedNames_.clear();
+        names.clear(); // a folder the user opened but may not read lists nothing
     }
+    ShowFiles(std::move(names));
+}
+
+void Form1::ShowFiles(std::vector<std::string> names)
+{
+    listedNames_ = std::move(names);
     file1_->clear();
     for (const std::string& name : listedNames_) {
-        file1_->addItem(QFile::decodeName(QByteArray::fromStdString(name)));
+        file1_->addItem(FromPath(name));
     }
+}
+
+QStringList Form1::ExpandedFolders() const
+{
+    QStringList folders;
+    if (dirModel_ == nullptr) {
+        return folders;
+    }
+    // Parents before their children, so that they can be opened again in this order.
+    const std::function<void(const QModelIndex&)> walk = [&](const QModelIndex& parent) {
+        for (int row = 0; row < dirModel_->rowCount(parent); ++row) {
+            const QModelIndex child = dirModel_->index(row, 0, parent);
+            if (dir1_->isExpanded(child)) {
+                folders << dirModel_->filePath(child);
+                walk(child);
+            }
+        }
+    };
+    walk(dir1_->rootIndex());
+    return folders;
 }
 
 void Form1::RefreshLists()
 {
+    const QStringList expanded = ExpandedFolders();
     // A fresh model reads the folder tree anew, so folders made or removed since show up.
     auto* model = new QFileSystemModel(this);
     model->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
@@ -627,10 +890,84 @@ void Form1::RefreshLists()
     connect(model, &QFileSystemModel::directoryLoaded, this, keepInView);
     connect(dir1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { OnFolderActivated(current); });
+    for (const QString& folder : expanded) {
+        const QModelIndex index = model->index(folder); // invalid once the folder has gone
+        if (index.isValid()) {
+            dir1_->expand(index);
+        }
+    }
     if (!sourceFolder_.isEmpty()) {
         SelectInFolderList();
         ListFiles();
     }
+}
+
+void Form1::RefreshDrives()
+{
+    drive1_->clear();
+    for (const QString& root : volumes_()) {
+        drive1_->addItem(root, root);
+    }
+    int index = drive1_->findData(driveRoot_);
+    if (index < 0) {
+        // The volume shown has gone: show the one that holds the source folder.
+        index = drive1_->findData(QStorageInfo(sourceFolder_).rootPath());
+    }
+    drive1_->setCurrentIndex(std::max(0, index));
+    if (drive1_->currentIndex() >= 0) {
+        driveRoot_ = drive1_->currentData().toString();
+    }
+}
+
+void Form1::OnDriveChosen(int index)
+{
+    const QString root = drive1_->itemData(index).toString();
+    if (SetSourceFolder(root)) {
+        driveRoot_ = root;
+        return;
+    }
+    // No medium, gone, or no access: the folder and file lists stay on their readable folder,
+    // and the drive list goes back to the drive it showed.
+    drive1_->setCurrentIndex(std::max(0, drive1_->findData(driveRoot_)));
+    ShowNotice(QString::fromUtf8(UnreadableDriveNotice).arg(root));
+}
+
+void Form1::OnRefresh()
+{
+    ClearNotice();
+    RefreshDrives();
+    RefreshLists();
+    update();
+}
+
+void Form1::OnExplorer()
+{
+    if (openFolder_(sourceFolder_)) {
+        ClearNotice();
+    } else {
+        ShowNotice(QString::fromUtf8(ExplorerFailedNotice));
+    }
+}
+
+void Form1::ShowNotice(const QString& text)
+{
+    // One line in the bar, shortened in the middle when a long path makes it too wide; the
+    // whole text shows as the bar's tooltip.
+    const int room = progressBar1_->width() - 8;
+    QString shown = progressBar1_->fontMetrics().elidedText(text, Qt::ElideMiddle, room);
+    // The bar puts numbers for "%p", "%v" and "%m" and has no escape: a zero-width space
+    // after each "%" keeps a path's "%" as it is.
+    shown.replace(QLatin1Char('%'), QStringLiteral("%\u200B"));
+    progressBar1_->setFormat(shown);
+    progressBar1_->setToolTip(text);
+    progressBar1_->setTextVisible(true);
+}
+
+void Form1::ClearNotice()
+{
+    progressBar1_->setTextVisible(false);
+    progressBar1_->resetFormat();
+    progressBar1_->setToolTip(QString());
 }
 
 void Form1::DetailToggle()
@@ -669,40 +1006,6 @@ void Form1::OnCheck4Changed()
     options_.ExtCase = CheckValue(check4_);
 }
 
-void Form1::SetOptionControls(const engine::RunOptions& options)
-{
-    // Fields whose control shows no state of theirs keep the value given (a Suffix of 3, an
-    // ExtCase of 2 with Check4 clear); the handlers overwrite the others.
-    const int detail = options_.Detail;
-    options_ = options;
-    options_.SourceFolder.clear();
-    options_.Detail = static_cast<std::int16_t>(detail);
-
-    options_.DirPattern = static_cast<std::int16_t>(SelectOption(dirGroup_, options.DirPattern, 4));
-    options_.RenamePattern =
-        static_cast<std::int16_t>(SelectOption(renameGroup_, options.RenamePattern, 1));
-    options_.DestPattern =
-        static_cast<std::int16_t>(SelectOption(destGroup_, options.DestPattern, 1));
-    if (options.FileNameCase == 1) {
-        check3_->setCheckState(Qt::Checked);
-        check4_->setCheckState(Qt::PartiallyChecked);
-    }
-    if (options_.ExtCase == 1) {
-        check4_->setCheckState(Qt::Checked);
-    }
-    if (options.Move == 1) {
-        check5_->setCheckState(Qt::Checked);
-    }
-    if (options.Suffix == 0 || options.Suffix == 1) {
-        suffixGroup_->button(options.Suffix)->setChecked(true);
-    } else {
-        ClearSuffixOptions();
-        options_.Suffix = options.Suffix;
-    }
-    checkYyyy_->setCheckState(options.YYYY == 4 ? Qt::Checked : Qt::Unchecked);
-    checkModel_->setCheckState(options.Model == 1 ? Qt::Checked : Qt::Unchecked);
-}
-
 void Form1::ClearSuffixOptions()
 {
     // An exclusive group never lets its last selected button go.
@@ -726,6 +1029,7 @@ void Form1::ExecuteRun()
     if (worker_.joinable()) {
         worker_.join();
     }
+    ClearNotice();
     auto host = std::make_unique<WindowRunHost>(this, progressBar1_, Options().SourceFolder,
                                                 listedNames_, desktop_(), documents_());
     running_ = true;
@@ -765,7 +1069,7 @@ void Form1::ReportRunFailure(const engine::RunError& error)
         // are added when it lacks them.
         const QString number = QString::number(error.code.value());
         const QString description = ToQString(error.code.message());
-        const QString path = QFile::decodeName(QByteArray::fromStdString(error.path));
+        const QString path = FromPath(error.path);
         QString text = ToQString(error.message);
         if (text.isEmpty()) {
             text = QStringLiteral("Error %1: %2").arg(number, description);
@@ -795,7 +1099,7 @@ std::string Form1::SettingsFilePath() const
 {
     const QString folder =
         programFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder_;
-    return settings::SettingsFile(QFile::encodeName(folder).toStdString());
+    return settings::SettingsFile(ToPath(folder));
 }
 
 void Form1::closeEvent(QCloseEvent* event)
@@ -806,8 +1110,7 @@ void Form1::closeEvent(QCloseEvent* event)
     }
     // After a failure the program ends without saving.
     if (!ending_) {
-        settings::SaveSettings(SettingsFilePath(), QFile::encodeName(sourceFolder_).toStdString(),
-                               options_);
+        settings::SaveSettings(SettingsFilePath(), ToPath(sourceFolder_), options_);
     }
     event->accept();
 }

@@ -7,16 +7,19 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "engine/classification_run.h"
 #include "engine/run_options.h"
+#include "settings/settings_file.h"
 
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QFileSystemModel;
 class QListWidget;
+class QMimeData;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -52,6 +55,12 @@ public:
     using EndProgramFunction = std::function<void(int exitCode)>;
     // Returns a special folder (absolute, no trailing separator) or the empty text.
     using FolderFunction = std::function<std::string()>;
+    // Opens a folder in the desktop's file manager without waiting for it; false when the
+    // file manager could not be started.
+    using OpenFolderFunction = std::function<bool(const QString& folder)>;
+    // The root paths of the mounted volumes that are ready to be read, in the drive list's
+    // order.
+    using VolumeFunction = std::function<QStringList()>;
 
     // programFolder holds the settings file written at close; empty means the folder of the
     // running executable.
@@ -59,10 +68,22 @@ public:
     ~Form1() override;
 
     // Seams for tests; the defaults show a modal QMessageBox, quit the application's event
-    // loop, and ask the platform layer for the Desktop and Documents folders.
+    // loop, ask the platform layer for the Desktop and Documents folders, open folders with
+    // QDesktopServices and list QStorageInfo's mounted, ready volumes. The volume function
+    // is asked when the drive list is re-read (RefreshButton).
     void SetMessageBoxFunction(MessageBoxFunction function);
     void SetEndProgramFunction(EndProgramFunction function);
     void SetSpecialFolderFunctions(FolderFunction desktop, FolderFunction documents);
+    void SetOpenFolderFunction(OpenFolderFunction function);
+    void SetVolumeFunction(VolumeFunction function);
+
+    // Prepares a freshly made window before it is first shown, once: narrow form, tooltips,
+    // the start folder from the program's first argument (surrounding double quotes removed;
+    // a file stands for its folder; empty for none), the settings file beside the program,
+    // the detail panel, the folder list (the argument's folder, else the saved one; a folder
+    // that does not exist leaves the list on the process's current folder), every option
+    // control through its handler, and the caption.
+    void StartUp(const QString& argument);
 
     // The run options as the controls have set them, with SourceFolder filled in.
     engine::RunOptions Options() const;
@@ -71,24 +92,22 @@ public:
     // except at the root.
     QString SourceFolder() const { return sourceFolder_; }
     // Moves the folder list to an existing folder and re-lists the file list. Returns false,
-    // changing nothing, when the path names no folder.
+    // changing nothing, when the path names no folder or the folder cannot be read. The drive
+    // list is left alone.
     bool SetSourceFolder(const QString& path);
-    // Re-reads the folder list at its current folder and the file list.
+    // Re-reads the folder list at its current folder, keeping the folders the user opened,
+    // and the file list.
     void RefreshLists();
+
+    // A drop on one of the drop targets: the first file path of the data chooses the source
+    // folder (a regular, non-hidden file stands for its folder). Data without file paths, or a
+    // path that names no readable folder, changes nothing and shows nothing.
+    void SetDroppedFolder(const QMimeData* data);
 
     // The detail panel: DetailToggle is the press of Command6; SetDetailShown puts the window
     // into either state directly (start-up). Detail is 1 while the panel is shown.
     void DetailToggle();
     void SetDetailShown(bool shown);
-
-    // Sets every option control of a freshly made window from a set of run options as
-    // start-up does, letting the
-    // handlers fill in the fields: values outside a group's choices select its default
-    // (Option4, Option11, Option21); FileNameCase 1 ticks Check3 and shows Check4 grayed;
-    // a Suffix other than 0 and 1 selects neither suffix button and is kept as it is.
-    void SetOptionControls(const engine::RunOptions& options);
-    // Clears both suffix style buttons (a Suffix value that names neither).
-    void ClearSuffixOptions();
 
     // Starts a run of the current options over the listed files, as ExecuteButton does. The
     // engine works on a worker thread while the window takes no input; runFinished is emitted
@@ -109,9 +128,25 @@ private:
     void BuildDetailPanel();
     void SetTabOrder();
     void ConnectHandlers();
+    void SetUpDropTargets();
+    void ApplyToolTips();
+    void ApplyNumericSettings(const settings::SettingsTexts& texts);
+    void ClearSuffixOptions();
     void ListFiles();
+    void ShowFiles(std::vector<std::string> names);
     void SelectInFolderList();
+    QStringList ExpandedFolders() const;
     void OnFolderActivated(const QModelIndex& index);
+    void RefreshDrives();
+    void OnDriveChosen(int index);
+    void OnRefresh();
+    void OnExplorer();
+    // Short notices (a drive that cannot be read, a file manager that did not start) show as
+    // the text of ProgressBar1 until the folder changes, the lists are refreshed or a run
+    // starts; the window has no status bar and the layout has no room for one.
+    void ShowNotice(const QString& text);
+    void ClearNotice();
+    bool HandleDragEvent(QObject* watched, QEvent* event);
     void OnCheck3Changed();
     void OnCheck4Changed();
     void OnAbout();
@@ -125,10 +160,14 @@ private:
     EndProgramFunction endProgram_;
     FolderFunction desktop_;
     FolderFunction documents_;
+    OpenFolderFunction openFolder_;
+    VolumeFunction volumes_;
 
     engine::RunOptions options_;
     QString sourceFolder_;
     std::vector<std::string> listedNames_; // File1's entries as the engine listed them
+    QString driveRoot_;                    // the volume Drive1 shows
+    std::vector<QObject*> dropTargets_;    // the drop targets and the item views' viewports
 
     bool followCurrentFolder_ = false; // keep Dir1's current folder in view while it loads
     bool running_ = false;

@@ -45,7 +45,6 @@ private slots:
     void checkBoxes_data();
     void checkBoxes();
     void check3LowersTheExtensionToo();
-    void startSettingsThroughTheControls();
     void detailToggleTwiceRestoresTheWindow();
     void aboutShowsTheCaption();
     void closingSavesTheSettings_data();
@@ -173,51 +172,6 @@ void Form1HandlersTest::check3LowersTheExtensionToo()
     QCOMPARE(h.window->Options().ExtCase, 0);
     uitest::ClickIndicator(check4);
     QCOMPARE(h.window->Options().ExtCase, 1);
-}
-
-void Form1HandlersTest::startSettingsThroughTheControls()
-{
-    uitest::Harness h;
-    engine::RunOptions read;
-    read.DirPattern = 6; // out of range: Option4
-    read.RenamePattern = 5;
-    read.DestPattern = 3;
-    read.FileNameCase = 1;
-    read.ExtCase = 0;
-    read.Move = 1;
-    read.Suffix = 3; // neither style
-    read.YYYY = 4;
-    read.Model = 1;
-    h.Find<QRadioButton>("Option31")->setChecked(true);
-    h.window->SetOptionControls(read);
-
-    QVERIFY(h.Find<QRadioButton>("Option4")->isChecked());
-    QVERIFY(h.Find<QRadioButton>("Option15")->isChecked());
-    QVERIFY(h.Find<QRadioButton>("Option23")->isChecked());
-    QVERIFY(h.Find<QCheckBox>("Check3")->isChecked());
-    QCOMPARE(h.Find<QCheckBox>("Check4")->checkState(), Qt::PartiallyChecked);
-    QVERIFY(!h.Find<QCheckBox>("Check4")->isEnabled());
-    QVERIFY(h.Find<QCheckBox>("Check5")->isChecked());
-    QVERIFY(!h.Find<QRadioButton>("Option31")->isChecked());
-    QVERIFY(!h.Find<QRadioButton>("Option32")->isChecked());
-    QVERIFY(h.Find<QCheckBox>("Check_yyyy")->isChecked());
-    QVERIFY(h.Find<QCheckBox>("Check_Model")->isChecked());
-
-    const engine::RunOptions options = h.window->Options();
-    QCOMPARE(options.DirPattern, 4);
-    QCOMPARE(options.RenamePattern, 5);
-    QCOMPARE(options.DestPattern, 3);
-    QCOMPARE(options.FileNameCase, 1);
-    QCOMPARE(options.ExtCase, 2);
-    QCOMPARE(options.Move, 1);
-    QCOMPARE(options.Suffix, 3);
-    QCOMPARE(options.YYYY, 4);
-    QCOMPARE(options.Model, 1);
-
-    // A suffix button chosen afterwards still works after both were cleared.
-    h.Find<QRadioButton>("Option32")->setChecked(true);
-    QCOMPARE(h.window->Options().Suffix, 1);
-    QVERIFY(!h.Find<QRadioButton>("Option31")->isChecked());
 }
 
 void Form1HandlersTest::detailToggleTwiceRestoresTheWindow()

@@ -7,7 +7,9 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -24,17 +26,26 @@ struct Message {
     QString text;
 };
 
-// A window whose settings file lives in a temporary program folder and whose message boxes
-// and program end are recorded instead of shown or done.
+// A window whose settings file lives in a temporary program folder and whose message boxes,
+// program end and file-manager launches are recorded instead of shown or done.
 class Harness {
 public:
-    Harness() : window(std::make_unique<ui::Form1>(programFolder.path()))
+    Harness() { Reopen(); }
+
+    // A new window on the same program folder, as the next start of the program.
+    void Reopen()
     {
+        window.reset();
+        window = std::make_unique<ui::Form1>(programFolder.path());
         window->SetMessageBoxFunction(
             [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
                 messages.push_back({icon, title, text});
             });
         window->SetEndProgramFunction([this](int code) { endCodes.push_back(code); });
+        window->SetOpenFolderFunction([this](const QString& folder) {
+            openedFolders.push_back(folder);
+            return openSucceeds;
+        });
     }
 
     template <typename W = QWidget> W* Find(const char* name) const
@@ -48,7 +59,27 @@ public:
     std::unique_ptr<ui::Form1> window;
     std::vector<Message> messages;
     std::vector<int> endCodes;
+    std::vector<QString> openedFolders;
+    bool openSucceeds = true;
 };
+
+// The notice the window shows in its progress bar, or the empty text.
+inline QString Notice(const ui::Form1& window)
+{
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    return bar != nullptr && bar->isTextVisible() ? bar->text() : QString();
+}
+
+// The names File1 shows, in order.
+inline QStringList Listed(const ui::Form1& window)
+{
+    auto* list = window.findChild<QListWidget*>(QStringLiteral("File1"));
+    QStringList names;
+    for (int i = 0; list != nullptr && i < list->count(); ++i) {
+        names << list->item(i)->text();
+    }
+    return names;
+}
 
 // Clicks a check box or option button on its indicator, as a user does.
 inline void ClickIndicator(QAbstractButton* button)
