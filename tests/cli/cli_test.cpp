@@ -158,13 +158,7 @@ TEST_F(CliTest, FailuresAndOverflowHaveTheirOwnExitStatus)
     EXPECT_TRUE(fs::exists(src / "a.txt"));
 
     fs::remove(src / "020426");
-    fs::create_directory(src / "020426");
-    test::WriteFile(src / "020426/a.txt", "");
-    for (int i = 1; i <= 999; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "a[%03d].txt", i);
-        test::WriteFile(src / "020426" / name, "");
-    }
+    test::TakeEveryName(src / "020426", "a", ".txt");
     o = Run({"--move", src.string()});
     EXPECT_EQ(o.status, 3);
     EXPECT_NE(o.err.find("Suffix overflow for file name duplication."), std::string::npos);

@@ -208,13 +208,7 @@ TEST_F(RunTest, ANameThatAppearsBeforeTheStoreIsNeverOverwritten)
 TEST_F(RunTest, SuffixOverflowStopsBeforeStoring)
 {
     Add("a.txt", "mine", 2002, 4, 26);
-    fs::create_directory(src / "020426");
-    test::WriteFile(src / "020426/a.txt", "");
-    for (int i = 1; i <= 999; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "a[%03d].txt", i);
-        test::WriteFile(src / "020426" / name, "");
-    }
+    test::TakeEveryName(src / "020426", "a", ".txt");
     RunOptions options;
     options.Move = 1;
     const RunResult result = RunWith(options);

@@ -1,6 +1,7 @@
 #include "tests/support/temp_folder.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -58,6 +59,18 @@ std::vector<std::string> Tree(const std::filesystem::path& root)
             paths.push_back(std::filesystem::relative(entry.path(), root).string());
     std::sort(paths.begin(), paths.end());
     return paths;
+}
+
+void TakeEveryName(const std::filesystem::path& folder, const std::string& stem,
+                   const std::string& tail)
+{
+    std::filesystem::create_directories(folder);
+    WriteFile(folder / (stem + tail), "");
+    for (int i = 1; i <= 999; ++i) {
+        char suffix[8];
+        std::snprintf(suffix, sizeof suffix, "[%03d]", i);
+        WriteFile(folder / (stem + suffix + tail), "");
+    }
 }
 
 void SetLocalMTime(const std::filesystem::path& path, int year, int month, int day, int hour,

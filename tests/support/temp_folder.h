@@ -31,6 +31,11 @@ std::string ReadFile(const std::filesystem::path& path);
 // Every file (not folder) below root as sorted relative paths, hidden ones included.
 std::vector<std::string> Tree(const std::filesystem::path& root);
 
+// Creates the folder holding stem + tail and every numbered clash name stem[001]tail to
+// stem[999]tail, so that no free name is left for stem + tail.
+void TakeEveryName(const std::filesystem::path& folder, const std::string& stem,
+                   const std::string& tail);
+
 // Sets a file's modification time to the given local time.
 void SetLocalMTime(const std::filesystem::path& path, int year, int month, int day, int hour,
                    int minute, int second);
