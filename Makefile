@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 
-.PHONY: run build test fuzz screenshot bench format clean
+.PHONY: run build test fuzz faults screenshot bench format clean
 
 # Installs what is missing, builds optimised, opens the window.
 run: build
@@ -32,6 +32,12 @@ fuzz:
 	mkdir -p build/fuzz/corpus
 	./build/fuzz/fuzz/exif_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=6000 \
 	    -dict=fuzz/exif.dict build/fuzz/corpus fuzz/seeds
+
+# Faults, bad input and load against velmora-cli, with the invariant checker after every run;
+# needs root for its mounts (what it cannot do it skips and says so). Prints one summary line.
+faults:
+	scripts/bootstrap faults
+	tests/faults/run
 
 # Opens the window under a virtual display and writes docs/screenshot.png.
 screenshot:

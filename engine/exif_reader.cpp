@@ -72,9 +72,11 @@ constexpr std::uint16_t kTagExifIfd = 0x8769;
 constexpr std::uint16_t kTagDateTimeOriginal = 0x9003;
 constexpr std::uint16_t kTagDateTimeDigitized = 0x9004;
 
+// C0 controls, DEL, and the bytes that the Latin-1 reading turns into C1 controls (U+0080 to
+// U+009F, among them NEL and the one-character CSI that terminals act on).
 bool IsControl(unsigned char c)
 {
-    return c < 32 || c == 0x7F;
+    return c < 32 || (c >= 0x7F && c <= 0x9F);
 }
 
 // Every byte becomes one character; 0x80..0xFF become U+0080..U+00FF.

@@ -68,17 +68,27 @@ bool IsWriteSideError(int error)
     return error == ENOSPC || error == EDQUOT || error == EFBIG || error == EROFS;
 }
 
-// Copies the rest of in to out. On failure sets error and whether the reading side failed.
-bool CopyBytes(int in, int out, int& error, bool& readSide)
+// Copies the rest of in to out; size is what in held when it was opened. On failure sets
+// error and whether the reading side failed.
+bool CopyBytes(int in, int out, off_t size, int& error, bool& readSide)
 {
     bool kernelCopy = true;
+    off_t copied = 0;
     for (;;) {
         if (kernelCopy) {
             const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-            if (n > 0)
+            if (n > 0) {
+                copied += n;
                 continue;
-            if (n == 0)
+            }
+            if (n == 0 && copied >= size)
                 return true;
+            if (n == 0) {
+                // "End of file" before the file's size: some file systems answer so for copies
+                // they cannot make. Plain reads go on from here and tell the truth.
+                kernelCopy = false;
+                continue;
+            }
             if (errno == EINTR)
                 continue;
             if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
@@ -92,6 +102,13 @@ bool CopyBytes(int in, int out, int& error, bool& readSide)
         }
         static thread_local std::vector<char> buffer(std::size_t{1} << 20);
         const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0 && copied < size) {
+            // The file ended before its size: it shrank meanwhile, or the device failed
+            // without saying so. Such a copy must not stand for the file.
+            error = EIO;
+            readSide = true;
+            return false;
+        }
         if (got == 0)
             return true;
         if (got < 0) {
@@ -113,6 +130,7 @@ bool CopyBytes(int in, int out, int& error, bool& readSide)
             }
             done += put;
         }
+        copied += got;
     }
 }
 
@@ -143,8 +161,33 @@ std::string HiddenPartName(const std::string& folder, const std::string& destina
 enum class Staging {
     Unnamed, // O_TMPFILE: a crash leaves nothing behind
     Hidden,  // a hidden name in the destination folder, renamed without replacing
-    Direct,  // exclusive creation of the final name itself (file systems without either)
 };
+
+// Gives the complete copy at hiddenPath its final name where the file system has neither
+// no-replace renames nor hard links (exFAT or FAT through FUSE): the final name is first taken
+// by an empty file made exclusively, and the copy is renamed over that file of ours. So nothing
+// that appeared meanwhile is replaced, and the final name never holds part of a copy (a crash
+// between the two steps leaves it empty). The hidden file is gone afterwards in every case.
+StoreResult RenameOverHeldName(const std::string& hiddenPath, const std::string& destination)
+{
+    const int held = ::open(destination.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (held < 0) {
+        const int error = errno;
+        ::unlink(hiddenPath.c_str());
+        return error == EEXIST ? Taken() : Failure(error, destination, "create");
+    }
+    // Closed only afterwards: on FUSE every call is a round trip, and the empty file should be
+    // visible for as short a time as can be.
+    const bool renamed = ::rename(hiddenPath.c_str(), destination.c_str()) == 0;
+    const int error = errno;
+    ::close(held);
+    if (!renamed) {
+        ::unlink(destination.c_str()); // the empty file made just now
+        ::unlink(hiddenPath.c_str());
+        return Failure(error, destination, "create");
+    }
+    return {};
+}
 
 StoreResult CopyStaged(const std::string& source, const std::string& destination, bool durable,
                        Staging staging)
@@ -174,24 +217,19 @@ StoreResult CopyStaged(const std::string& source, const std::string& destination
         outFd = ::open(hiddenPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (outFd < 0)
             return Failure(errno, destination, "create");
-    } else {
-        outFd = ::open(destination.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        if (outFd < 0)
-            return errno == EEXIST ? Taken() : Failure(errno, destination, "create");
     }
     UniqueFd out(outFd);
-    const std::string& written = staging == Staging::Direct ? destination : hiddenPath;
     // Anything that goes wrong from here removes what was written (an unnamed file needs no
     // removal: it vanishes with its descriptor).
     const auto abandon = [&](int error, const std::string& path, const char* step) {
-        if (!written.empty())
-            ::unlink(written.c_str());
+        if (!hiddenPath.empty())
+            ::unlink(hiddenPath.c_str());
         return Failure(error, path, step);
     };
 
     int error = 0;
     bool readSide = false;
-    if (!CopyBytes(in.get(), out.get(), error, readSide))
+    if (!CopyBytes(in.get(), out.get(), st.st_size, error, readSide))
         return abandon(error, readSide ? source : destination, readSide ? "read" : "write");
     ::fchmod(out.get(), st.st_mode & 07777); // not every file system keeps permissions
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -223,14 +261,20 @@ StoreResult CopyStaged(const std::string& source, const std::string& destination
             // No no-replace rename here: a hard link never replaces either.
             if (::link(hiddenPath.c_str(), destination.c_str()) != 0) {
                 const int linkError = errno;
+                if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == EMLINK) {
+                    const StoreResult renamed = RenameOverHeldName(hiddenPath, destination);
+                    if (renamed.status != StoreResult::Status::Stored)
+                        return renamed;
+                    // Some of these file systems give a renamed file the time of the rename.
+                    ::futimens(out.get(), times);
+                } else {
+                    ::unlink(hiddenPath.c_str());
+                    return linkError == EEXIST ? Taken()
+                                               : Failure(linkError, destination, "create");
+                }
+            } else {
                 ::unlink(hiddenPath.c_str());
-                if (linkError == EEXIST)
-                    return Taken();
-                if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == EMLINK)
-                    return CopyStaged(source, destination, durable, Staging::Direct);
-                return Failure(linkError, destination, "create");
             }
-            ::unlink(hiddenPath.c_str());
         }
     }
     if (out.Close() != 0) {

@@ -10,10 +10,15 @@ namespace {
 
 bool HasPathOrControl(const std::string& text)
 {
-    return std::any_of(text.begin(), text.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return c == '/' || c == '\\' || c < 32 || c == 0x7F;
-    });
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '/' || c == '\\' || c < 32 || c == 0x7F)
+            return true;
+        // U+0080..U+009F (C1 controls) in UTF-8: C2 80..C2 9F.
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
