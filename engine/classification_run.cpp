@@ -1,6 +1,7 @@
 #include "engine/classification_run.h"
 
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,9 +40,15 @@ RunError Failure(std::error_code code, std::string path, std::string step)
 }
 
 // Comb sort by SortKey: the gap shrinks by 1.3 each pass down to 1, and the passes at gap 1
-// go on until one makes no exchange.
+// go on until one makes no exchange. The passes work on a compact list of (key, position)
+// pairs rather than on the records: the same comparisons and exchanges, so the same order
+// (equal keys included), without dragging the large records through memory on every exchange.
+// The records are then put in that order in place, each moved once.
 void CombSort(std::vector<Record>& records, std::size_t n)
 {
+    std::vector<std::pair<std::string_view, std::size_t>> items(n);
+    for (std::size_t i = 0; i < n; ++i)
+        items[i] = {records[i].entry.SortKey, i};
     std::size_t gap = n;
     for (;;) {
         gap = static_cast<std::size_t>(static_cast<double>(gap) / 1.3);
@@ -50,13 +57,28 @@ void CombSort(std::vector<Record>& records, std::size_t n)
         std::size_t exchanges = 0;
         for (std::size_t i = 0; i + gap < n; ++i) {
             const std::size_t j = i + gap;
-            if (records[i].entry.SortKey > records[j].entry.SortKey) {
-                std::swap(records[i], records[j]);
+            if (items[i].first > items[j].first) {
+                std::swap(items[i], items[j]);
                 ++exchanges;
             }
         }
         if (gap == 1 && exchanges == 0)
-            return;
+            break;
+    }
+    // Position k takes the record that was at items[k].second: follow each cycle once.
+    for (std::size_t start = 0; start < n; ++start) {
+        if (items[start].second == start)
+            continue;
+        Record held = std::move(records[start]);
+        std::size_t k = start;
+        while (items[k].second != start) {
+            const std::size_t from = items[k].second;
+            records[k] = std::move(records[from]);
+            items[k].second = k;
+            k = from;
+        }
+        records[k] = std::move(held);
+        items[k].second = k;
     }
 }
 
@@ -144,8 +166,10 @@ private:
     {
         if (settings_.dryRun) {
             if (plannedFolders_.insert(dateFolder).second &&
-                !NameTaken(FolderOf(dateFolder), NameOf(dateFolder)))
+                !NameTaken(FolderOf(dateFolder), NameOf(dateFolder))) {
                 ++result_.foldersMade;
+                absentFolders_.insert(dateFolder);
+            }
             return true;
         }
         bool created = false;
@@ -160,7 +184,10 @@ private:
                long number)
     {
         const NameTakenTest taken = [this](const std::string& folder, const std::string& name) {
-            return plannedPaths_.count(Join(folder, name)) != 0 || NameTaken(folder, name);
+            if (plannedPaths_.count(Join(folder, name)) != 0)
+                return true;
+            // Nothing can hold a name in a folder that does not exist: no status call per file.
+            return absentFolders_.count(folder) == 0 && NameTaken(folder, name);
         };
         // A name can be taken between its resolution and the store; then resolve again. Each
         // round sees one more name taken, so this ends at the latest with an overflow.
@@ -231,6 +258,7 @@ private:
     std::vector<Record> records_;
     std::set<std::string> plannedPaths_;   // dry run: names handed out so far
     std::set<std::string> plannedFolders_; // dry run: date folders seen so far
+    std::set<std::string> absentFolders_;  // dry run: those of them that do not exist yet
 };
 
 } // namespace
