@@ -187,15 +187,13 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
 
 class TerminalHost : public engine::RunHost {
 public:
-    TerminalHost(std::string folder, bool listStores, bool progressBar)
-        : folder_(std::move(folder)), listStores_(listStores), progressBar_(progressBar)
+    TerminalHost(std::string folder, std::vector<std::string> names, bool listStores,
+                 bool progressBar)
+        : folder_(std::move(folder)), names_(std::move(names)), listStores_(listStores),
+          progressBar_(progressBar)
     {}
     std::string SourceFolder() override { return folder_; }
-    std::vector<std::string> ListedNames() override
-    {
-        std::error_code error;
-        return engine::ListFolderFiles(folder_, error);
-    }
+    std::vector<std::string> ListedNames() override { return names_; }
     void SetProgress(int value) override
     {
         if (!progressBar_ || value == last_)
@@ -222,6 +220,7 @@ public:
 
 private:
     std::string folder_;
+    std::vector<std::string> names_; // the folder's files as listed before the run
     bool listStores_;
     bool progressBar_;
     int last_ = -1;
@@ -277,13 +276,14 @@ int main(int argc, char* argv[])
         return Usage("no FOLDER given");
     line.folder = WithoutTrailingSlash(line.folder);
     std::error_code listError;
-    engine::ListFolderFiles(line.folder, listError);
+    std::vector<std::string> names = engine::ListFolderFiles(line.folder, listError);
     if (listError)
         return Usage("cannot read the folder '" + line.folder + "': " + listError.message());
     options.SourceFolder = line.folder;
 
     const bool listing = line.dryRun || line.verbose;
-    TerminalHost host(line.folder, listing, !line.quiet && !listing && ::isatty(STDERR_FILENO));
+    TerminalHost host(line.folder, std::move(names), listing,
+                      !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
     const auto start = std::chrono::steady_clock::now();
