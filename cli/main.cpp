@@ -12,6 +12,7 @@
 #include "engine/classification_run.h"
 #include "engine/file_list.h"
 #include "engine/naming.h"
+#include "engine/path_text.h"
 #include "engine/run_options.h"
 #include "platform/special_folders.h"
 #include "settings/settings_file.h"
@@ -67,8 +68,36 @@ int Usage(const std::string& message)
     return kUsage;
 }
 
-std::optional<std::int16_t>
-Choice(const std::string& value, std::initializer_list<std::pair<const char*, std::int16_t>> table)
+// The options that take one of a few words, and the value of each word.
+using ChoiceTable = std::vector<std::pair<const char*, std::int16_t>>;
+struct ChoiceOption {
+    const char* name;
+    std::optional<std::int16_t> Overrides::*field;
+    ChoiceTable values;
+    const char* hint; // added to the message for an unknown value
+};
+
+const ChoiceOption* FindChoice(const std::string& arg)
+{
+    static const ChoiceOption choices[] = {
+        {"--folders",
+         &Overrides::dirPattern,
+         {{"yyyymm", 1}, {"yyyymmdd", 3}, {"yymmdd", 4}, {"yy_mmdd", 5}, {"yymm", 7}},
+         ""},
+        {"--names",
+         &Overrides::renamePattern,
+         {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}},
+         " (1 to 6)"},
+        {"--dest", &Overrides::destPattern, {{"source", 1}, {"desktop", 2}, {"documents", 3}}, ""},
+        {"--suffix", &Overrides::suffix, {{"number", 0}, {"letter", 1}}, ""},
+    };
+    for (const ChoiceOption& choice : choices)
+        if (arg == choice.name)
+            return &choice;
+    return nullptr;
+}
+
+std::optional<std::int16_t> Choice(const std::string& value, const ChoiceTable& table)
 {
     for (const auto& [name, number] : table)
         if (value == name)
@@ -89,8 +118,7 @@ std::string ProgramFolder()
     if (n <= 0)
         return ".";
     exe.resize(static_cast<std::size_t>(n));
-    const auto slash = exe.find_last_of('/');
-    return slash == 0 ? "/" : exe.substr(0, slash);
+    return engine::FolderOfPath(exe);
 }
 
 // Parses the arguments; returns an exit status when the program should stop here.
@@ -135,34 +163,12 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         } else if (arg == "--version") {
             std::printf("velmora-cli %s\n", engine::ProgramVersion);
             return kDone;
-        } else if (arg == "--folders") {
+        } else if (const ChoiceOption* choice = FindChoice(arg)) {
             if (!needValue())
-                return Usage("--folders needs a value");
-            line.overrides.dirPattern = Choice(
-                value,
-                {{"yyyymm", 1}, {"yyyymmdd", 3}, {"yymmdd", 4}, {"yy_mmdd", 5}, {"yymm", 7}});
-            if (!line.overrides.dirPattern)
-                return Usage("unknown --folders value '" + value + "'");
-        } else if (arg == "--names") {
-            if (!needValue())
-                return Usage("--names needs a value");
-            line.overrides.renamePattern =
-                Choice(value, {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}});
-            if (!line.overrides.renamePattern)
-                return Usage("unknown --names value '" + value + "' (1 to 6)");
-        } else if (arg == "--dest") {
-            if (!needValue())
-                return Usage("--dest needs a value");
-            line.overrides.destPattern =
-                Choice(value, {{"source", 1}, {"desktop", 2}, {"documents", 3}});
-            if (!line.overrides.destPattern)
-                return Usage("unknown --dest value '" + value + "'");
-        } else if (arg == "--suffix") {
-            if (!needValue())
-                return Usage("--suffix needs a value");
-            line.overrides.suffix = Choice(value, {{"number", 0}, {"letter", 1}});
-            if (!line.overrides.suffix)
-                return Usage("unknown --suffix value '" + value + "'");
+                return Usage(arg + " needs a value");
+            line.overrides.*choice->field = Choice(value, choice->values);
+            if (!(line.overrides.*choice->field))
+                return Usage("unknown " + arg + " value '" + value + "'" + choice->hint);
         } else if (arg == "--settings") {
             line.useSettings = true;
             if (hasValue) {

@@ -10,6 +10,7 @@
 #include "engine/file_entry.h"
 #include "engine/file_store.h"
 #include "engine/naming.h"
+#include "engine/path_text.h"
 
 namespace engine {
 
@@ -21,11 +22,6 @@ struct Record {
     FileEntry entry;
     std::string listedName;
 };
-
-std::string Join(const std::string& folder, const std::string& name)
-{
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
 
 RunError Failure(std::error_code code, std::string path, std::string step)
 {
@@ -116,7 +112,7 @@ private:
             Record& record = records_[i];
             record.listedName = names[i];
             SetNameFields(record.entry, names[i], options_);
-            const std::string source = Join(folder_, names[i]);
+            const std::string source = JoinPath(folder_, names[i]);
             if (auto error = SetDateFieldsFromFileTime(record.entry, source))
                 return Fail(Failure(error, source, "read the date of"));
             record.entry.CameraModel.clear();
@@ -149,7 +145,7 @@ private:
             host_.SetProgress(
                 static_cast<int>(static_cast<float>(i) / static_cast<float>(n_) * 100.0f));
             const Record& record = records_[i];
-            const std::string source = Join(folder_, record.listedName);
+            const std::string source = JoinPath(folder_, record.listedName);
             const std::string dateFolder = DateFolder(destBase_, options_.DirPattern, record.entry);
             if (!MakeFolder(dateFolder))
                 return false;
@@ -166,7 +162,7 @@ private:
     {
         if (settings_.dryRun) {
             if (plannedFolders_.insert(dateFolder).second &&
-                !NameTaken(FolderOf(dateFolder), NameOf(dateFolder))) {
+                !NameTaken(FolderOfPath(dateFolder), NameOfPath(dateFolder))) {
                 ++result_.foldersMade;
                 absentFolders_.insert(dateFolder);
             }
@@ -184,7 +180,7 @@ private:
                long number)
     {
         const NameTakenTest taken = [this](const std::string& folder, const std::string& name) {
-            if (plannedPaths_.count(Join(folder, name)) != 0)
+            if (plannedPaths_.count(JoinPath(folder, name)) != 0)
                 return true;
             // Nothing can hold a name in a folder that does not exist: no status call per file.
             return absentFolders_.count(folder) == 0 && NameTaken(folder, name);
@@ -197,9 +193,9 @@ private:
             if (dest.overflow) {
                 RunError error;
                 error.kind = RunError::Kind::SuffixOverflow;
-                error.path = Join(dateFolder, NameStem(record.entry, options_.RenamePattern,
-                                                       options_.YYYY, number) +
-                                                  NameTail(record.entry));
+                error.path = JoinPath(dateFolder, NameStem(record.entry, options_.RenamePattern,
+                                                           options_.YYYY, number) +
+                                                      NameTail(record.entry));
                 error.step = "name";
                 error.message = SuffixOverflowMessage;
                 return Fail(std::move(error));
@@ -236,16 +232,6 @@ private:
         if (step == "write" || step == "create")
             return step + " the copy";
         return step;
-    }
-
-    static std::string FolderOf(const std::string& path)
-    {
-        const auto slash = path.find_last_of('/');
-        return slash == 0 ? "/" : path.substr(0, slash);
-    }
-    static std::string NameOf(const std::string& path)
-    {
-        return path.substr(path.find_last_of('/') + 1);
     }
 
     const RunOptions& options_;

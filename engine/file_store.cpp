@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/path_text.h"
+
 namespace engine {
 
 namespace {
@@ -37,14 +39,6 @@ public:
 private:
     int fd_;
 };
-
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 StoreResult Failure(int error, const std::string& path, const char* step)
 {
@@ -148,8 +142,7 @@ std::string HiddenPartName(const std::string& folder, const std::string& destina
 {
     static std::atomic<unsigned> counter{0};
     static const unsigned seed = std::random_device{}();
-    const auto slash = destination.find_last_of('/');
-    const std::string name = destination.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string name = NameOfPath(destination);
     char tag[40];
     std::snprintf(tag, sizeof tag, "%x-%x-%x", static_cast<unsigned>(::getpid()), seed,
                   counter.fetch_add(1));
@@ -202,7 +195,7 @@ StoreResult CopyStaged(const std::string& source, const std::string& destination
         return Failure(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, source, "open");
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    const std::string folder = FolderOf(destination);
+    const std::string folder = FolderOfPath(destination);
     std::string hiddenPath;
     int outFd = -1;
     if (staging == Staging::Unnamed) {

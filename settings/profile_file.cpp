@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/path_text.h"
+
 namespace settings {
 
 namespace {
@@ -99,16 +101,6 @@ std::string EncodeValue(std::string_view value)
                            value.front() == '"' || value.back() == '"'))
         return "\"" + std::string(value) + "\"";
     return std::string(value);
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
 }
 
 bool WriteAll(int fd, std::string_view bytes)
@@ -328,7 +320,8 @@ bool ReplaceFileAtomically(const std::string& file, std::string_view bytes,
 
     // Make the rename itself durable. Some file systems cannot flush a folder; the file is in
     // place by now, so that is not a failure.
-    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder =
+        ::open(engine::FolderOfPath(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         (void)::fsync(folder);
         ::close(folder);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "engine/path_text.h"
+
 namespace settings {
 
 namespace {
@@ -220,6 +222,11 @@ std::string StartFolderFromArgument(std::string_view argument)
 {
     if (argument.size() >= 2 && argument.front() == '"' && argument.back() == '"')
         argument = argument.substr(1, argument.size() - 2);
+    return FolderNamedBy(argument);
+}
+
+std::string FolderNamedBy(std::string_view argument)
+{
     const std::string path(argument);
     if (path.empty() || path.find('\0') != std::string::npos)
         return path;
@@ -232,21 +239,8 @@ std::string StartFolderFromArgument(std::string_view argument)
     // stat follows links: a link to a regular file stands for that file, under the link's name.
     if (!name.empty() && name.front() != '.' && ::stat(path.c_str(), &info) == 0 &&
         S_ISREG(info.st_mode))
-        return FolderOfFile(path);
+        return engine::FolderOfPath(path);
     return path;
-}
-
-std::string FolderOfFile(std::string_view path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos)
-        return ".";
-    std::string_view folder = path.substr(0, slash);
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.remove_suffix(1);
-    if (folder.empty())
-        return "/";
-    return std::string(folder);
 }
 
 } // namespace settings

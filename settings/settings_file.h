@@ -56,14 +56,14 @@ bool SaveSettings(const std::string& file, const std::string& dirPath,
 bool SaveSettings(const std::string& file, const std::string& dirPath,
                   const engine::RunOptions& options, const BeforeReplaceHook& beforeReplace);
 
-// The source folder named by the program's first argument: surrounding double quotes removed;
-// an existing regular, non-hidden file stands for its folder; anything else is taken as a
-// folder. Empty argument: empty result.
-std::string StartFolderFromArgument(std::string_view argument);
+// The folder that a path given by the user (on the command line or by a drop) stands for: an
+// existing regular file whose name does not begin with "." stands for the folder that holds it
+// (a file at the top of the file system for "/", a bare name for "."); anything else is taken
+// as a folder, as it is.
+std::string FolderNamedBy(std::string_view path);
 
-// The folder part of a file path: everything before the last "/", without trailing "/" except
-// for the root ("/a.jpg" gives "/"). A bare name without "/" gives ".", the current folder in
-// which it was found.
-std::string FolderOfFile(std::string_view path);
+// The source folder named by the program's first argument: surrounding double quotes removed,
+// then FolderNamedBy. Empty argument: empty result.
+std::string StartFolderFromArgument(std::string_view argument);
 
 } // namespace settings

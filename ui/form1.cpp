@@ -259,16 +259,10 @@ QString FirstDroppedPath(const QMimeData* data)
     return {};
 }
 
-// The folder a dropped path names: an existing regular file that is not hidden stands for the
-// folder that holds it (a file at the top of the file system for "/"); anything else is taken
-// as a folder as it is.
+// The folder a dropped path names, by the same rule as a path on the command line.
 QString DroppedFolder(const QString& path)
 {
-    const QFileInfo info(path);
-    if (info.isFile() && !info.fileName().startsWith(QLatin1Char('.'))) {
-        return FromPath(settings::FolderOfFile(ToPath(path)));
-    }
-    return path;
+    return FromPath(settings::FolderNamedBy(ToPath(path)));
 }
 
 // A drop only chooses a folder and touches no file, so it is taken as a copy or a link, never
@@ -529,26 +523,18 @@ void Form1::SetTabOrder()
 void Form1::ConnectHandlers()
 {
     // idToggled, not a click signal: selections made by code run the same handler.
-    connect(dirGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) {
-            options_.DirPattern = static_cast<std::int16_t>(id);
-        }
-    });
-    connect(renameGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) {
-            options_.RenamePattern = static_cast<std::int16_t>(id);
-        }
-    });
-    connect(destGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) {
-            options_.DestPattern = static_cast<std::int16_t>(id);
-        }
-    });
-    connect(suffixGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) {
-            options_.Suffix = static_cast<std::int16_t>(id);
-        }
-    });
+    // Each button's id is the value it stands for.
+    const auto bindGroup = [this](QButtonGroup* group, std::int16_t engine::RunOptions::*field) {
+        connect(group, &QButtonGroup::idToggled, this, [this, field](int id, bool checked) {
+            if (checked) {
+                options_.*field = static_cast<std::int16_t>(id);
+            }
+        });
+    };
+    bindGroup(dirGroup_, &engine::RunOptions::DirPattern);
+    bindGroup(renameGroup_, &engine::RunOptions::RenamePattern);
+    bindGroup(destGroup_, &engine::RunOptions::DestPattern);
+    bindGroup(suffixGroup_, &engine::RunOptions::Suffix);
 
     connect(check3_, &QCheckBox::stateChanged, this, &Form1::OnCheck3Changed);
     connect(check4_, &QCheckBox::stateChanged, this, &Form1::OnCheck4Changed);

@@ -21,15 +21,7 @@ struct stat StatOf(const fs::path& path)
     return st;
 }
 
-// Everything in a folder, hidden entries included.
-std::vector<std::string> Entries(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::Entries;
 
 class FileStoreTest : public ::testing::Test {
 protected:

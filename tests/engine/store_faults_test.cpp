@@ -93,14 +93,7 @@ namespace {
 namespace fs = std::filesystem;
 using Status = engine::StoreResult::Status;
 
-std::vector<std::string> Entries(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::Entries;
 
 class StoreFaultsTest : public ::testing::Test {
 protected:

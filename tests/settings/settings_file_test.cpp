@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/path_text.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -403,7 +404,7 @@ TEST(StartFolderTest, FolderOfFileCutsAtTheLastSeparator)
         {"pics//a.jpg", "pics"},         {"a.jpg", "."},  {"/a/b/c", "/a/b"},
     };
     for (const auto& [path, folder] : cases)
-        EXPECT_EQ(settings::FolderOfFile(path), folder) << path;
+        EXPECT_EQ(engine::FolderOfPath(path), folder) << path;
 }
 
 TEST(StartFolderTest, ArgumentGivesTheFolderToOpen)

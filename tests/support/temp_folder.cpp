@@ -51,6 +51,15 @@ std::string ReadFile(const std::filesystem::path& path)
     return text.str();
 }
 
+std::vector<std::string> Entries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::vector<std::string> Tree(const std::filesystem::path& root)
 {
     std::vector<std::string> paths;

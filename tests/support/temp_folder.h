@@ -28,6 +28,9 @@ private:
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 std::string ReadFile(const std::filesystem::path& path);
 
+// The names of everything in a folder, sorted, hidden entries included.
+std::vector<std::string> Entries(const std::filesystem::path& folder);
+
 // Every file (not folder) below root as sorted relative paths, hidden ones included.
 std::vector<std::string> Tree(const std::filesystem::path& root);
 

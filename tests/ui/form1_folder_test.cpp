@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <QtTest>
 
+#include "engine/path_text.h"
+
 #include "engine/file_list.h"
 #include "settings/settings_file.h"
 #include "tests/ui/form1_harness.h"
@@ -292,8 +294,8 @@ void Form1FolderTest::dragThatOnlyOffersAMoveIsRefused()
 void Form1FolderTest::fileAtTheTopStandsForTheRoot()
 {
     // The rule the drops and the command line share, for paths that need no file in "/".
-    QCOMPARE(settings::FolderOfFile("/IMG_0001.JPG"), std::string("/"));
-    QCOMPARE(settings::FolderOfFile("/photos/IMG_0001.JPG"), std::string("/photos"));
+    QCOMPARE(engine::FolderOfPath("/IMG_0001.JPG"), std::string("/"));
+    QCOMPARE(engine::FolderOfPath("/photos/IMG_0001.JPG"), std::string("/photos"));
     uitest::Harness& h = *shared_;
     QVERIFY(h.window->SetSourceFolder(start_));
     auto data = Files({QStringLiteral("/")});
