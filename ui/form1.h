@@ -124,14 +124,26 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // form1_layout.cpp
     void BuildLeftColumn();
     void BuildDetailPanel();
+    void ApplyCompactStyle();
     void SetTabOrder();
-    void ConnectHandlers();
-    void SetUpDropTargets();
     void ApplyToolTips();
+
+    // form1_options.cpp
+    void ConnectHandlers();
     void ApplyNumericSettings(const settings::SettingsTexts& texts);
     void ClearSuffixOptions();
+    void OnCheck3Changed();
+    void OnCheck4Changed();
+    void OnAbout();
+
+    // form1_drops.cpp
+    void SetUpDropTargets();
+    bool HandleDragEvent(QObject* watched, QEvent* event);
+
+    // form1_folder.cpp
     void ListFiles();
     void ShowFiles(std::vector<std::string> names);
     void SelectInFolderList();
@@ -146,12 +158,12 @@ private:
     // starts; the window has no status bar and the layout has no room for one.
     void ShowNotice(const QString& text);
     void ClearNotice();
-    bool HandleDragEvent(QObject* watched, QEvent* event);
-    void OnCheck3Changed();
-    void OnCheck4Changed();
-    void OnAbout();
+
+    // form1_run.cpp
     void OnRunEnded(const engine::RunResult& result);
     void ReportRunFailure(const engine::RunError& error);
+
+    // form1.cpp
     void EndProgram(int exitCode);
     std::string SettingsFilePath() const;
 
