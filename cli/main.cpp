@@ -1,6 +1,8 @@
 // velmora-cli: one classification run of a folder's files from a terminal, with every option
 // of the window.
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -44,9 +46,14 @@ Options:
                       options given here override it; the file is only read
   --dry-run           change nothing; print the plan (source TAB destination)
   --verbose           print each store as it happens (source TAB destination)
+  -0, --null          end each source and destination with a NUL byte instead of
+                      the TAB and the line end, and write the paths unescaped
   --quiet             no progress bar and no summary
   --help, --version
-Exit status: 0 done, 1 the run stopped on a failure, 2 bad usage, 3 suffix overflow.
+In the lines of --dry-run and --verbose, a TAB, line end, backslash or other control
+character in a path is written as \t, \n, \\ or \xHH, so every line splits at its TAB.
+Exit status: 0 done, 1 the run stopped on a failure (or its output could not be written),
+2 bad usage, 3 suffix overflow.
 )";
 
 struct Overrides {
@@ -57,7 +64,7 @@ struct Overrides {
 struct CommandLine {
     Overrides overrides;
     std::string folder;
-    bool dryRun = false, verbose = false, quiet = false;
+    bool dryRun = false, verbose = false, quiet = false, null = false;
     bool useSettings = false;
     std::string settingsFile; // empty: beside the program
 };
@@ -138,6 +145,8 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
             optionsEnded = true;
             continue;
         }
+        if (arg == "-0")
+            arg = "--null";
         std::string value;
         bool hasValue = false;
         if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
@@ -184,6 +193,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
                      (arg == "--model" && flag(line.overrides.model)) ||
                      (arg == "--dry-run" && flag(line.dryRun)) ||
                      (arg == "--verbose" && flag(line.verbose)) ||
+                     (arg == "--null" && flag(line.null)) ||
                      (arg == "--quiet" && flag(line.quiet)))) {
             return Usage("unknown option '" + args[i] + "'");
         }
@@ -191,11 +201,38 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
     return std::nullopt;
 }
 
+// A path for a line of "source TAB destination": TAB, line ends, the backslash and the other
+// control characters escaped, so the line splits at its one TAB whatever the names hold.
+std::string EscapedPath(const std::string& path)
+{
+    std::string out;
+    out.reserve(path.size());
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 class TerminalHost : public engine::RunHost {
 public:
-    TerminalHost(std::string folder, std::vector<std::string> names, bool listStores,
+    enum class Listing { None, Lines, NullFields };
+
+    TerminalHost(std::string folder, std::vector<std::string> names, Listing listing,
                  bool progressBar)
-        : folder_(std::move(folder)), names_(std::move(names)), listStores_(listStores),
+        : folder_(std::move(folder)), names_(std::move(names)), listing_(listing),
           progressBar_(progressBar)
     {}
     std::string SourceFolder() override { return folder_; }
@@ -220,17 +257,48 @@ public:
     std::string MyDocumentFolder() override { return platform::GetMyDocumentFolder(); }
     void Stored(const std::string& source, const std::string& destination) override
     {
-        if (listStores_)
-            std::printf("%s\t%s\n", source.c_str(), destination.c_str());
+        if (listing_ == Listing::None || outputError_ != 0)
+            return;
+        bool written;
+        if (listing_ == Listing::NullFields) {
+            written =
+                std::fwrite(source.c_str(), 1, source.size() + 1, stdout) == source.size() + 1 &&
+                std::fwrite(destination.c_str(), 1, destination.size() + 1, stdout) ==
+                    destination.size() + 1;
+        } else {
+            written = std::fprintf(stdout, "%s\t%s\n", EscapedPath(source).c_str(),
+                                   EscapedPath(destination).c_str()) >= 0;
+        }
+        if (!written || std::ferror(stdout))
+            outputError_ = errno != 0 ? errno : EIO;
     }
+    // A reader that went away, or a full disk under the output: the run stops after the file
+    // it is at, since nobody could learn what it did next.
+    bool StopRequested() override { return outputError_ != 0; }
+    int OutputError() const { return outputError_; }
+    void SetOutputError(int error) { outputError_ = error; }
 
 private:
     std::string folder_;
     std::vector<std::string> names_; // the folder's files as listed before the run
-    bool listStores_;
+    Listing listing_;
     bool progressBar_;
     int last_ = -1;
+    int outputError_ = 0;
 };
+
+// The output could not be written: what the run did is said on standard error instead.
+// done is the past tense of the run's work ("copied", "moved", "planned").
+int OutputFailed(int error, const engine::RunResult& result, const char* done)
+{
+    std::fprintf(stderr, "velmora-cli: cannot write to standard output: %s.\n",
+                 std::strerror(error));
+    if (!result.ok && result.error.kind != engine::RunError::Kind::Stopped)
+        std::fprintf(stderr, "velmora-cli: %s\n", result.error.message.c_str());
+    std::fprintf(stderr, "velmora-cli: %s; %zu files %s.\n",
+                 result.ok ? "the run ended" : "the run stopped there", result.filesStored, done);
+    return kRunFailed;
+}
 
 std::string WithoutTrailingSlash(std::string folder)
 {
@@ -243,6 +311,8 @@ std::string WithoutTrailingSlash(std::string folder)
 
 int main(int argc, char* argv[])
 {
+    // A closed output pipe is an error to report, not a reason to die half-way through a move.
+    std::signal(SIGPIPE, SIG_IGN);
     CommandLine line;
     if (const auto status = Parse(argc, argv, line))
         return *status;
@@ -288,7 +358,14 @@ int main(int argc, char* argv[])
     options.SourceFolder = line.folder;
 
     const bool listing = line.dryRun || line.verbose;
-    TerminalHost host(line.folder, std::move(names), listing,
+    // Each line of a real run goes out as the file is stored, so a reader that stops reading
+    // stops the run at once; a plan is written in blocks.
+    if (line.verbose && !line.dryRun)
+        std::setvbuf(stdout, nullptr, line.null ? _IOFBF : _IOLBF, BUFSIZ);
+    TerminalHost host(line.folder, std::move(names),
+                      !listing    ? TerminalHost::Listing::None
+                      : line.null ? TerminalHost::Listing::NullFields
+                                  : TerminalHost::Listing::Lines,
                       !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
@@ -296,7 +373,11 @@ int main(int argc, char* argv[])
     const engine::RunResult result = engine::ClassificationRun(options, host, runSettings);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 && host.OutputError() == 0)
+        host.SetOutputError(errno);
+    const char* done = line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied");
+    if (host.OutputError() != 0)
+        return OutputFailed(host.OutputError(), result, done);
 
     if (!result.ok) {
         if (result.error.kind == engine::RunError::Kind::SuffixOverflow) {
@@ -312,9 +393,11 @@ int main(int argc, char* argv[])
     }
     if (!line.quiet) {
         std::FILE* out = listing ? stderr : stdout;
-        std::fprintf(out, "%zu files %s, %zu folders %s, %.2f s\n", result.filesStored,
-                     line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied"),
-                     result.foldersMade, line.dryRun ? "to make" : "made", seconds);
+        const int written =
+            std::fprintf(out, "%zu files %s, %zu folders %s, %.2f s\n", result.filesStored, done,
+                         result.foldersMade, line.dryRun ? "to make" : "made", seconds);
+        if ((written < 0 || std::fflush(out) != 0) && out == stdout)
+            return OutputFailed(errno, result, done);
     }
     return kDone;
 }

@@ -15,6 +15,7 @@ struct RunError {
     enum class Kind {
         Failure,        // a file-system step failed; code, path and step say which
         SuffixOverflow, // all 999 suffixes of a name were taken (SuffixOverflowMessage)
+        Stopped,        // the host asked to stop (RunHost::StopRequested)
     };
     Kind kind = Kind::Failure;
     std::error_code code; // errno value; its message() is the description
@@ -39,9 +40,13 @@ struct RunSettings {
 
 // Classifies every listed file of the host's source folder: dates them (EXIF picture date or
 // modification time), sorts them by SortKey, and stores each into its date folder under the
-// base chosen by DestPattern, named by RenamePattern, never replacing anything. When moving,
-// a source is removed only after its copy is complete and on disk. Stops at the first failure
-// (an existing date folder is none); files stored so far stay, later files are untouched.
+// base chosen by DestPattern, named by RenamePattern, never replacing anything. Date folders
+// are opened relative to the base and are never links. When moving to another file system,
+// copies are flushed in batches and a batch's sources are removed only after its flush, and
+// only while each is still the file that was copied. Everything stored is flushed to disk
+// before the run returns. Stops at the first failure (an existing date folder is none); files
+// stored so far stay, later files are untouched. A run with no files makes nothing. A dry run
+// stops with the same error as the real run wherever it can see it without writing.
 // Reports progress 0..100 through the host, refreshes it and resets progress at the end.
 RunResult ClassificationRun(const RunOptions& options, RunHost& host,
                             const RunSettings& settings = {});

@@ -1,6 +1,7 @@
 #include "engine/dest_folder.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <utility>
 
@@ -94,21 +95,37 @@ std::string DateFolder(const std::string& destBase, int dirPattern, const FileEn
     return destBase + "/" + name;
 }
 
-std::error_code CreateDateFolder(const std::string& folder, bool& created)
+DateFolderResult OpenDateFolder(int baseFd, const std::string& basePath, const std::string& name,
+                                bool create)
 {
-    created = false;
-    if (::mkdir(folder.c_str(), 0777) == 0) {
-        created = true;
-        return {};
+    DateFolderResult result;
+    if (create && ::mkdirat(baseFd, name.c_str(), 0777) == 0)
+        result.created = true;
+    else if (create && errno != EEXIST) {
+        result.error = Errno(errno);
+        return result;
     }
-    const int error = errno;
-    if (error != EEXIST)
-        return Errno(error);
+    result.fd = ::openat(baseFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (result.fd >= 0)
+        return result;
+    int error = errno;
+    if (error == ENOENT && !create)
+        return result;
+    const std::string path = basePath == "/" ? "/" + name : basePath + "/" + name;
     struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? std::error_code{} : Errno(ENOTDIR);
-    // The name is held by something that is no folder, such as a dangling link.
-    return Errno(errno == ENOENT ? ENOTDIR : errno);
+    if (error == ELOOP ||
+        (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))) {
+        error = ELOOP;
+        result.message = "The date folder \"" + path +
+                         "\" is a symbolic link; files are never stored through a link, so "
+                         "nothing was stored into it. Remove or rename the link and run again.";
+    } else if (error == ENOTDIR) {
+        result.message = "The date folder \"" + path +
+                         "\" is not a folder, so nothing was stored into it. Remove or rename it "
+                         "and run again.";
+    }
+    result.error = Errno(error);
+    return result;
 }
 
 } // namespace engine

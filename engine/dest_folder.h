@@ -38,8 +38,19 @@ DestBaseResult SettleDestBase(const RunOptions& options, const std::string& sour
 // Any other value acts as 4.
 std::string DateFolder(const std::string& destBase, int dirPattern, const FileEntry& entry);
 
-// Creates one folder level (its parent must exist). An existing folder is passed over and
-// gives no error; created is set true only when this call made it.
-std::error_code CreateDateFolder(const std::string& folder, bool& created);
+// Opens the date folder name inside the destination base (baseFd, at basePath), creating it
+// when create is true and it is missing. A date folder is never a link: it is opened with
+// O_NOFOLLOW relative to the base, so a link in its place (or one swapped in later) can never
+// lead a file out of the base. On success folder holds an owned descriptor, or -1 when the
+// folder is missing and create is false; created tells whether this call made it. A link in
+// its place gives ELOOP, any other non-folder ENOTDIR; message then names it for the user.
+struct DateFolderResult {
+    int fd = -1;
+    bool created = false;
+    std::error_code error;
+    std::string message;
+};
+DateFolderResult OpenDateFolder(int baseFd, const std::string& basePath, const std::string& name,
+                                bool create);
 
 } // namespace engine

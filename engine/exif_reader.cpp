@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace engine {
@@ -97,8 +98,9 @@ std::string Latin1ToUtf8(std::string_view raw)
 }
 
 // A candidate date qualifies when it starts with a digit 1..9 and none of its date and time
-// fields holds a path separator or a control character, so it can neither leave the
-// destination folder nor make an impossible name.
+// fields holds a path separator, a dot or a control character, so it can neither leave the
+// destination folder, nor make a folder that file managers hide ("......"), nor an impossible
+// name.
 bool QualifiesAsDate(std::string_view text)
 {
     if (text.size() < 19 || text[0] < '1' || text[0] > '9')
@@ -106,7 +108,7 @@ bool QualifiesAsDate(std::string_view text)
     static constexpr int kFieldPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
     for (const int i : kFieldPositions) {
         const auto c = static_cast<unsigned char>(text[static_cast<std::size_t>(i)]);
-        if (c == '/' || c == '\\' || IsControl(c))
+        if (c == '/' || c == '\\' || c == '.' || IsControl(c))
             return false;
     }
     return true;
@@ -329,9 +331,21 @@ void ApplyExifInfo(const ExifInfo& info, FileEntry& entry, const RunOptions& opt
 std::error_code ReadHead(const std::string& path, HeadBuffer& head)
 {
     head.fill(0);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Non-blocking, and only a regular file is read: a name swapped for a FIFO or a device
+    // after listing must not hang the run or read from a device.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return {errno, std::generic_category()};
+    struct stat st {};
+    int notRegular = 0;
+    if (::fstat(fd, &st) != 0)
+        notRegular = errno;
+    else if (!S_ISREG(st.st_mode))
+        notRegular = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (notRegular != 0) {
+        ::close(fd);
+        return {notRegular, std::generic_category()};
+    }
     std::size_t filled = 0;
     std::error_code error;
     while (filled < head.size()) {

@@ -1,19 +1,28 @@
 #include "engine/file_store.h"
 
-#include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <random>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
 #include "engine/path_text.h"
 
 namespace engine {
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec &&
+           a.changed.tv_sec == b.changed.tv_sec && a.changed.tv_nsec == b.changed.tv_nsec;
+}
 
 namespace {
 
@@ -40,6 +49,11 @@ private:
     int fd_;
 };
 
+FileIdentity IdentityOf(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
 StoreResult Failure(int error, const std::string& path, const char* step)
 {
     StoreResult result;
@@ -62,92 +76,194 @@ bool IsWriteSideError(int error)
     return error == ENOSPC || error == EDQUOT || error == EFBIG || error == EROFS;
 }
 
-// Copies the rest of in to out; size is what in held when it was opened. On failure sets
-// error and whether the reading side failed.
-bool CopyBytes(int in, int out, off_t size, int& error, bool& readSide)
+// Why a copy failed, and on which side.
+struct CopyError {
+    int code = 0;
+    bool readSide = false;
+};
+
+// Copies the bytes [from, to) of in to the same offsets of out: the kernel's copy first, plain
+// reads and writes where it cannot serve this pair of files or answers an early end of file.
+bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyError& error)
 {
-    bool kernelCopy = true;
-    off_t copied = 0;
-    for (;;) {
+    off_t pos = from;
+    while (pos < to) {
         if (kernelCopy) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+            loff_t inPos = pos, outPos = pos;
+            const ssize_t n =
+                ::copy_file_range(in, &inPos, out, &outPos, static_cast<std::size_t>(to - pos), 0);
             if (n > 0) {
-                copied += n;
+                pos += n;
                 continue;
             }
-            if (n == 0 && copied >= size)
-                return true;
-            if (n == 0) {
-                // "End of file" before the file's size: some file systems answer so for copies
-                // they cannot make. Plain reads go on from here and tell the truth.
+            if (n < 0 && errno == EINTR)
+                continue;
+            // "End of file" before the file's size: some file systems answer so for copies
+            // they cannot make. Plain reads go on from here and tell the truth.
+            if (n == 0 || errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                errno == EOPNOTSUPP || errno == EBADF || errno == ETXTBSY) {
                 kernelCopy = false;
                 continue;
             }
-            if (errno == EINTR)
-                continue;
-            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                errno == EBADF || errno == ETXTBSY) {
-                kernelCopy = false; // this pair of files needs plain reads and writes
-                continue;
-            }
-            error = errno;
-            readSide = !IsWriteSideError(error);
+            error = {errno, !IsWriteSideError(errno)};
             return false;
         }
         static thread_local std::vector<char> buffer(std::size_t{1} << 20);
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got == 0 && copied < size) {
-            // The file ended before its size: it shrank meanwhile, or the device failed
-            // without saying so. Such a copy must not stand for the file.
-            error = EIO;
-            readSide = true;
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<off_t>(to - pos, static_cast<off_t>(buffer.size())));
+        const ssize_t got = ::pread(in, buffer.data(), want, pos);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = {errno, true};
             return false;
         }
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            readSide = true;
+        if (got == 0) {
+            // The file ended before its size: it shrank meanwhile, or the device failed
+            // without saying so. Such a copy must not stand for the file.
+            error = {EIO, true};
             return false;
         }
         for (ssize_t done = 0; done < got;) {
-            const ssize_t put =
-                ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
+            const ssize_t put = ::pwrite(out, buffer.data() + done,
+                                         static_cast<std::size_t>(got - done), pos + done);
+            if (put < 0 && errno == EINTR)
+                continue;
             if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                error = errno;
-                readSide = false;
+                error = {errno, false};
                 return false;
             }
             done += put;
         }
-        copied += got;
+        pos += got;
     }
+    return true;
 }
 
-int SyncFolder(const std::string& folder)
+// Copies the data of in (size bytes when opened) to out and keeps its holes: only the ranges
+// that hold data are copied, and the size is set at the end, so a sparse file stays sparse.
+bool CopyBytes(int in, int out, off_t size, std::uint64_t& copied, CopyError& error)
 {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0)
+    bool kernelCopy = true;
+    off_t pos = 0;
+    off_t written = 0; // end of the last range copied
+    while (pos < size) {
+        off_t data = ::lseek(in, pos, SEEK_DATA);
+        off_t hole = size;
+        if (data < 0 && errno == ENXIO) {
+            break; // only a hole is left
+        } else if (data < 0) {
+            data = pos; // no hole support here: copy the rest as data
+        } else {
+            hole = ::lseek(in, data, SEEK_HOLE);
+            if (hole < 0 || hole > size)
+                hole = size;
+        }
+        if (data >= size)
+            break;
+        if (!CopyRange(in, out, data, hole, kernelCopy, error))
+            return false;
+        copied += static_cast<std::uint64_t>(hole - data);
+        written = hole;
+        pos = hole;
+    }
+    if (written < size && ::ftruncate(out, size) != 0) {
+        error = {errno, false};
+        return false;
+    }
+    return true;
+}
+
+// POSIX ACL in its extended-attribute form: a 4-byte version, then entries of tag (2 bytes),
+// permissions (2 bytes) and id (4 bytes), little-endian.
+constexpr const char* kAccessAclName = "system.posix_acl_access";
+constexpr unsigned kAclGroupObj = 0x04, kAclMask = 0x10;
+
+// The group permission bits that keep an ACL's meaning where the ACL itself cannot be kept:
+// with an ACL the group bits of the mode show the mask, which would otherwise widen the
+// owning group's access. The owning group gets its own entry limited by the mask.
+mode_t NarrowGroupBits(mode_t mode, const std::vector<char>& acl)
+{
+    int groupObj = -1, mask = -1;
+    for (std::size_t pos = 4; acl.size() >= 8 && pos <= acl.size() - 8; pos += 8) {
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(acl[pos + i]); };
+        const unsigned tag = byte(0) | byte(1) << 8;
+        const int perm = static_cast<int>((byte(2) | byte(3) << 8) & 7u);
+        if (tag == kAclGroupObj)
+            groupObj = perm;
+        else if (tag == kAclMask)
+            mask = perm;
+    }
+    if (groupObj < 0)
+        return mode;
+    const int group = mask < 0 ? groupObj : (groupObj & mask);
+    return (mode & ~static_cast<mode_t>(070)) | static_cast<mode_t>(group << 3);
+}
+
+bool IsNotKeptHere(int error)
+{
+    return error == ENOTSUP || error == EOPNOTSUPP || error == EPERM || error == EACCES ||
+           error == E2BIG || error == ERANGE || error == EINVAL;
+}
+
+// Gives out the permission bits, the "user." extended attributes and the access ACL of in.
+// What the destination does not keep is left out; running out of space is an error.
+int CopyAttributes(int in, int out, mode_t mode)
+{
+    mode &= 0777; // the copy belongs to whoever sorts: never setuid, setgid or sticky
+    std::vector<char> names(4096);
+    ssize_t length = ::flistxattr(in, names.data(), names.size());
+    if (length < 0 && errno == ERANGE) {
+        length = ::flistxattr(in, nullptr, 0);
+        if (length > 0) {
+            names.resize(static_cast<std::size_t>(length));
+            length = ::flistxattr(in, names.data(), names.size());
+        }
+    }
+    std::vector<char> acl;
+    std::vector<char> value;
+    const auto get = [&](const char* name, std::vector<char>& into) {
+        const ssize_t size = ::fgetxattr(in, name, nullptr, 0);
+        if (size < 0)
+            return false;
+        into.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::fgetxattr(in, name, into.data(), into.size());
+        if (got < 0)
+            return false;
+        into.resize(static_cast<std::size_t>(got));
+        return true;
+    };
+    for (ssize_t pos = 0; length > 0 && pos < length;) {
+        const char* name = names.data() + pos;
+        pos += static_cast<ssize_t>(std::strlen(name)) + 1;
+        if (std::strcmp(name, kAccessAclName) == 0) {
+            get(name, acl);
+            continue;
+        }
+        if (std::strncmp(name, "user.", 5) != 0 || !get(name, value))
+            continue;
+        if (::fsetxattr(out, name, value.data(), value.size(), 0) != 0 && !IsNotKeptHere(errno))
+            return errno;
+    }
+    if (::fchmod(out, mode) != 0 && !IsNotKeptHere(errno))
         return errno;
-    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS)
-        return errno;
+    if (!acl.empty() && ::fsetxattr(out, kAccessAclName, acl.data(), acl.size(), 0) != 0) {
+        if (!IsNotKeptHere(errno))
+            return errno;
+        ::fchmod(out, NarrowGroupBits(mode, acl));
+    }
     return 0;
 }
 
-std::string HiddenPartName(const std::string& folder, const std::string& destination)
+std::string HiddenName(const char* kind, const std::string& name)
 {
     static std::atomic<unsigned> counter{0};
     static const unsigned seed = std::random_device{}();
-    const std::string name = NameOfPath(destination);
-    char tag[40];
-    std::snprintf(tag, sizeof tag, "%x-%x-%x", static_cast<unsigned>(::getpid()), seed,
-                  counter.fetch_add(1));
+    char tag[48];
+    std::snprintf(tag, sizeof tag, ".velmora-%s-%x-%x-%x-", kind, static_cast<unsigned>(::getpid()),
+                  seed, counter.fetch_add(1));
     // Hidden, so the file list never shows it, and clearly ours.
-    return (folder == "/" ? "" : folder) + "/.velmora-part-" + tag + "-" + name.substr(0, 150);
+    return tag + name.substr(0, 150);
 }
 
 // How the copy is written before it gets its final name.
@@ -156,34 +272,36 @@ enum class Staging {
     Hidden,  // a hidden name in the destination folder, renamed without replacing
 };
 
-// Gives the complete copy at hiddenPath its final name where the file system has neither
+// Gives the complete copy at hidden its final name where the file system has neither
 // no-replace renames nor hard links (exFAT or FAT through FUSE): the final name is first taken
 // by an empty file made exclusively, and the copy is renamed over that file of ours. So nothing
 // that appeared meanwhile is replaced, and the final name never holds part of a copy (a crash
 // between the two steps leaves it empty). The hidden file is gone afterwards in every case.
-StoreResult RenameOverHeldName(const std::string& hiddenPath, const std::string& destination)
+StoreResult RenameOverHeldName(const FolderHandle& folder, const std::string& hidden,
+                               const std::string& name)
 {
-    const int held = ::open(destination.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    const int dir = folder.fd;
+    const int held = ::openat(dir, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
     if (held < 0) {
         const int error = errno;
-        ::unlink(hiddenPath.c_str());
-        return error == EEXIST ? Taken() : Failure(error, destination, "create");
+        ::unlinkat(dir, hidden.c_str(), 0);
+        return error == EEXIST ? Taken() : Failure(error, JoinPath(folder.path, name), "create");
     }
     // Closed only afterwards: on FUSE every call is a round trip, and the empty file should be
     // visible for as short a time as can be.
-    const bool renamed = ::rename(hiddenPath.c_str(), destination.c_str()) == 0;
+    const bool renamed = ::renameat(dir, hidden.c_str(), dir, name.c_str()) == 0;
     const int error = errno;
     ::close(held);
     if (!renamed) {
-        ::unlink(destination.c_str()); // the empty file made just now
-        ::unlink(hiddenPath.c_str());
-        return Failure(error, destination, "create");
+        ::unlinkat(dir, name.c_str(), 0); // the empty file made just now
+        ::unlinkat(dir, hidden.c_str(), 0);
+        return Failure(error, JoinPath(folder.path, name), "create");
     }
     return {};
 }
 
-StoreResult CopyStaged(const std::string& source, const std::string& destination, bool durable,
-                       Staging staging)
+StoreResult CopyStaged(const std::string& source, const FolderHandle& folder,
+                       const std::string& name, bool durable, Staging staging)
 {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (in.get() < 0)
@@ -195,19 +313,20 @@ StoreResult CopyStaged(const std::string& source, const std::string& destination
         return Failure(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, source, "open");
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    const std::string folder = FolderOfPath(destination);
-    std::string hiddenPath;
+    const int dir = folder.fd;
+    const std::string destination = JoinPath(folder.path, name);
+    std::string hidden;
     int outFd = -1;
     if (staging == Staging::Unnamed) {
-        outFd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        outFd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (outFd < 0) {
             if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
-                return CopyStaged(source, destination, durable, Staging::Hidden);
+                return CopyStaged(source, folder, name, durable, Staging::Hidden);
             return Failure(errno, destination, "create");
         }
-    } else if (staging == Staging::Hidden) {
-        hiddenPath = HiddenPartName(folder, destination);
-        outFd = ::open(hiddenPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    } else {
+        hidden = HiddenName("part", name);
+        outFd = ::openat(dir, hidden.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (outFd < 0)
             return Failure(errno, destination, "create");
     }
@@ -215,16 +334,30 @@ StoreResult CopyStaged(const std::string& source, const std::string& destination
     // Anything that goes wrong from here removes what was written (an unnamed file needs no
     // removal: it vanishes with its descriptor).
     const auto abandon = [&](int error, const std::string& path, const char* step) {
-        if (!hiddenPath.empty())
-            ::unlink(hiddenPath.c_str());
+        if (!hidden.empty())
+            ::unlinkat(dir, hidden.c_str(), 0);
         return Failure(error, path, step);
     };
 
-    int error = 0;
-    bool readSide = false;
-    if (!CopyBytes(in.get(), out.get(), st.st_size, error, readSide))
-        return abandon(error, readSide ? source : destination, readSide ? "read" : "write");
-    ::fchmod(out.get(), st.st_mode & 07777); // not every file system keeps permissions
+    StoreResult result;
+    CopyError copyError;
+    if (!CopyBytes(in.get(), out.get(), st.st_size, result.bytes, copyError))
+        return abandon(copyError.code, copyError.readSide ? source : destination,
+                       copyError.readSide ? "read" : "write");
+    // A file edited or replaced in place while it was read: the copy may mix two versions.
+    struct stat after {};
+    if (::fstat(in.get(), &after) != 0)
+        return abandon(errno, source, "read");
+    result.copied = IdentityOf(after);
+    if (!SameFile(IdentityOf(st), result.copied)) {
+        StoreResult changed = abandon(ECANCELED, source, "copy");
+        changed.message = "\"" + source +
+                          "\" changed while it was copied, so its copy was discarded; the file "
+                          "was left as it is.";
+        return changed;
+    }
+    if (const int error = CopyAttributes(in.get(), out.get(), st.st_mode))
+        return abandon(error, destination, "write");
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) != 0)
         return abandon(errno, destination, "set the time of");
@@ -234,78 +367,86 @@ StoreResult CopyStaged(const std::string& source, const std::string& destination
     if (staging == Staging::Unnamed) {
         char procPath[64];
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", out.get());
-        if (::linkat(AT_FDCWD, procPath, AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        if (::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             if (errno == EEXIST)
                 return Taken();
             if (errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV)
-                return CopyStaged(source, destination, durable, Staging::Hidden);
+                return CopyStaged(source, folder, name, durable, Staging::Hidden);
             return Failure(errno, destination, "create");
         }
-    } else if (staging == Staging::Hidden) {
-        if (::renameat2(AT_FDCWD, hiddenPath.c_str(), AT_FDCWD, destination.c_str(),
-                        RENAME_NOREPLACE) != 0) {
-            const int renameError = errno;
-            if (renameError == EEXIST) {
-                ::unlink(hiddenPath.c_str());
-                return Taken();
-            }
-            if (renameError != EINVAL && renameError != ENOSYS && renameError != EOPNOTSUPP)
-                return abandon(renameError, destination, "create");
-            // No no-replace rename here: a hard link never replaces either.
-            if (::link(hiddenPath.c_str(), destination.c_str()) != 0) {
-                const int linkError = errno;
-                if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == EMLINK) {
-                    const StoreResult renamed = RenameOverHeldName(hiddenPath, destination);
-                    if (renamed.status != StoreResult::Status::Stored)
-                        return renamed;
-                    // Some of these file systems give a renamed file the time of the rename.
-                    ::futimens(out.get(), times);
-                } else {
-                    ::unlink(hiddenPath.c_str());
-                    return linkError == EEXIST ? Taken()
-                                               : Failure(linkError, destination, "create");
-                }
+    } else if (::renameat2(dir, hidden.c_str(), dir, name.c_str(), RENAME_NOREPLACE) != 0) {
+        const int renameError = errno;
+        if (renameError == EEXIST) {
+            ::unlinkat(dir, hidden.c_str(), 0);
+            return Taken();
+        }
+        if (renameError != EINVAL && renameError != ENOSYS && renameError != EOPNOTSUPP)
+            return abandon(renameError, destination, "create");
+        // No no-replace rename here: a hard link never replaces either.
+        if (::linkat(dir, hidden.c_str(), dir, name.c_str(), 0) != 0) {
+            const int linkError = errno;
+            if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == EMLINK) {
+                const StoreResult renamed = RenameOverHeldName(folder, hidden, name);
+                if (renamed.status != StoreResult::Status::Stored)
+                    return renamed;
+                // Some of these file systems give a renamed file the time of the rename.
+                ::futimens(out.get(), times);
             } else {
-                ::unlink(hiddenPath.c_str());
+                ::unlinkat(dir, hidden.c_str(), 0);
+                return linkError == EEXIST ? Taken() : Failure(linkError, destination, "create");
             }
+        } else {
+            ::unlinkat(dir, hidden.c_str(), 0);
         }
     }
     if (out.Close() != 0) {
         const int closeError = errno;
-        ::unlink(destination.c_str()); // the name is ours: we just made it
+        ::unlinkat(dir, name.c_str(), 0); // the name is ours: we just made it
         return Failure(closeError, destination, "write");
     }
-    if (durable) {
-        if (const int syncError = SyncFolder(folder)) {
-            // The copy is complete but may not survive a crash yet; keep it and the source.
-            return Failure(syncError, folder, "flush");
-        }
+    if (durable && ::fsync(dir) != 0 && errno != EINVAL && errno != EROFS) {
+        // The copy is complete but may not survive a crash yet; keep it and the source.
+        return Failure(errno, folder.path, "flush");
     }
-    return {};
+    return result;
+}
+
+// The failure of a move whose source changed after it was copied: the source is kept (as
+// keptAs when it could not get its name back) and the message names it and the copy.
+StoreResult Changed(const std::string& source, const std::string& copyPath,
+                    const std::string* keptAs)
+{
+    StoreResult changed = Failure(ECANCELED, source, "delete");
+    changed.message = "\"" + source + "\" changed while it was moved, so it was kept";
+    if (keptAs != nullptr)
+        changed.message += " as \"" + *keptAs + "\" (a new file took its name)";
+    changed.message += "; the copy made before the change is \"" + copyPath + "\".";
+    return changed;
 }
 
 } // namespace
 
-StoreResult StoreCopy(const std::string& source, const std::string& destination, bool durable)
+StoreResult StoreCopy(const std::string& source, const FolderHandle& folder,
+                      const std::string& name, bool durable)
 {
-    return CopyStaged(source, destination, durable, Staging::Unnamed);
+    return CopyStaged(source, folder, name, durable, Staging::Unnamed);
 }
 
-StoreResult StoreMove(const std::string& source, const std::string& destination)
+StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
+                      const std::string& name, bool durable)
 {
     struct stat st {};
     if (::lstat(source.c_str(), &st) != 0)
         return Failure(errno, source, "open");
     if (S_ISREG(st.st_mode)) {
-        if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(),
-                        RENAME_NOREPLACE) == 0)
+        if (::renameat2(AT_FDCWD, source.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) == 0)
             return {};
         const int renameError = errno;
         if (renameError == EEXIST)
             return Taken();
         if (renameError == EINVAL || renameError == ENOSYS || renameError == EOPNOTSUPP) {
             // The file system lacks no-replace renames: link, then drop the old name.
-            if (::link(source.c_str(), destination.c_str()) == 0) {
+            if (::linkat(AT_FDCWD, source.c_str(), folder.fd, name.c_str(), 0) == 0) {
                 if (::unlink(source.c_str()) != 0)
                     return Failure(errno, source, "delete");
                 return {};
@@ -316,13 +457,79 @@ StoreResult StoreMove(const std::string& source, const std::string& destination)
             return Failure(renameError, source, "move");
         }
     }
-    // Another file system, or a link: copy, make sure the copy is on disk, then delete.
-    StoreResult copied = StoreCopy(source, destination, true);
-    if (copied.status != StoreResult::Status::Stored)
-        return copied;
-    if (::unlink(source.c_str()) != 0)
-        return Failure(errno, source, "delete");
+    // Another file system, or a link: copy; the source goes once the copy is on disk.
+    StoreResult copied = StoreCopy(source, folder, name, durable);
+    copied.sourceLeft = copied.status == StoreResult::Status::Stored;
+    return copied;
+}
+
+StoreResult RemoveMovedSource(const std::string& source, const FileIdentity& copied,
+                              const std::string& copyPath)
+{
+    const std::string folder = FolderOfPath(source);
+    const std::string hidden = JoinPath(folder, HiddenName("moved", NameOfPath(source)));
+    // The whole identity is compared before the name is taken away (taking it away changes
+    // the change time), and what was taken away is compared again, so what is removed is
+    // what was copied even if the name was replaced in between.
+    struct stat before {};
+    if (::stat(source.c_str(), &before) != 0)
+        return errno == ENOENT ? StoreResult{} // gone already: the copy stands for it
+                               : Failure(errno, source, "delete");
+    if (!SameFile(IdentityOf(before), copied))
+        return Changed(source, copyPath, nullptr);
+    bool plainRename = false;
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, hidden.c_str(), RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return {}; // gone already: the copy stands for it
+        if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
+            return Failure(error, source, "delete");
+        // No no-replace rename here (FAT through FUSE); the hidden name is ours and new.
+        struct stat none {};
+        if (::lstat(hidden.c_str(), &none) == 0 || errno != ENOENT)
+            return Failure(EEXIST, hidden, "delete");
+        if (::rename(source.c_str(), hidden.c_str()) != 0)
+            return errno == ENOENT ? StoreResult{} : Failure(errno, source, "delete");
+        plainRename = true;
+    }
+    struct stat now {};
+    bool same = false;
+    if (::stat(hidden.c_str(), &now) == 0) {
+        FileIdentity renamed = IdentityOf(now);
+        renamed.changed = copied.changed; // the rename itself set it
+        if (plainRename) // such file systems may also give it the time of the rename
+            renamed.modified = copied.modified;
+        same = SameFile(renamed, copied);
+    }
+    if (same) {
+        if (::unlink(hidden.c_str()) == 0)
+            return {};
+        const int error = errno;
+        ::renameat2(AT_FDCWD, hidden.c_str(), AT_FDCWD, source.c_str(), RENAME_NOREPLACE);
+        return Failure(error, source, "delete");
+    }
+    bool putBack =
+        ::renameat2(AT_FDCWD, hidden.c_str(), AT_FDCWD, source.c_str(), RENAME_NOREPLACE) == 0;
+    if (!putBack && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+        struct stat taken {};
+        putBack = ::lstat(source.c_str(), &taken) != 0 && errno == ENOENT &&
+                  ::rename(hidden.c_str(), source.c_str()) == 0;
+    }
+    return Changed(source, copyPath, putBack ? nullptr : &hidden);
+}
+
+std::error_code FlushFileSystem(int fd)
+{
+    if (::syncfs(fd) != 0)
+        return {errno, std::generic_category()};
     return {};
+}
+
+bool NeedsPerFileFlush(int fd)
+{
+    constexpr long kFuseMagic = 0x65735546;
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) == 0 && static_cast<long>(fs.f_type) == kFuseMagic;
 }
 
 } // namespace engine

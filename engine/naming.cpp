@@ -71,10 +71,14 @@ std::string NameTail(const FileEntry& entry)
 
 bool NameTaken(const std::string& folder, const std::string& name)
 {
-    const std::string path = folder + "/" + name;
+    return NameTakenAt(AT_FDCWD, folder + "/" + name);
+}
+
+bool NameTakenAt(int folderFd, const std::string& name)
+{
     struct stat st {};
     // The entry itself, not what a link points to: a dangling link still holds the name.
-    if (::fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return true;
     // Any other answer counts as free. That is safe because a store never replaces an entry:
     // a name that cannot be used (too long, a folder without access) then fails at the store

@@ -50,6 +50,8 @@ using NameTakenTest = std::function<bool(const std::string& folder, const std::s
 // long, a folder without access) the name counts as free: storing under it then fails with
 // that error, and a store never replaces anything.
 bool NameTaken(const std::string& folder, const std::string& name);
+// The same test for a name in the folder open as folderFd.
+bool NameTakenAt(int folderFd, const std::string& name);
 
 // The result of resolving a destination name.
 struct DestPath {

@@ -18,6 +18,9 @@ public:
     virtual void SetBusy(bool busy) = 0;                // busy pointer on, off
     // One file has been stored (or, in a dry run, planned).
     virtual void Stored(const std::string& /*source*/, const std::string& /*destination*/) {}
+    // Asked before each file: true stops the run there, cleanly (for example when the front
+    // end can no longer report what it does).
+    virtual bool StopRequested() { return false; }
 };
 
 } // namespace engine

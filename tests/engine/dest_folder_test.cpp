@@ -1,10 +1,12 @@
 #include "engine/dest_folder.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/support/temp_folder.h"
 
@@ -85,11 +87,15 @@ TEST(SettleDestBaseTest, ExistingClassifiedFolderIsReused)
     EXPECT_EQ(test::ReadFile(desk / kClassified / "kept.jpg"), "x");
 
     // The base takes date folders at once: Desktop/分類/02_0426.
-    bool created = false;
     const std::string dateFolder = engine::DateFolder(r.path, 5, April26());
-    EXPECT_FALSE(engine::CreateDateFolder(dateFolder, created));
-    EXPECT_TRUE(created);
+    EXPECT_EQ(dateFolder, r.path + "/02_0426");
+    const int base = ::open(r.path.c_str(), O_RDONLY | O_DIRECTORY);
+    const engine::DateFolderResult made = engine::OpenDateFolder(base, r.path, "02_0426", true);
+    EXPECT_FALSE(made.error);
+    EXPECT_TRUE(made.created);
     EXPECT_TRUE(fs::is_directory(desk / kClassified / "02_0426"));
+    ::close(made.fd);
+    ::close(base);
 }
 
 TEST(SettleDestBaseTest, UnknownSpecialFolderStopsTheRunAndMakesNothing)
@@ -146,45 +152,48 @@ TEST(SettleDestBaseTest, ClassifiedNameHeldByAFileIsAnError)
     }
 }
 
-TEST(CreateDateFolderTest, ExistingFolderPassesAndAnythingElseStops)
+TEST(OpenDateFolderTest, ExistingFolderPassesAndAnythingElseStopsWithoutFollowingLinks)
 {
     test::TempFolder base;
-    const std::string folder = (base / "0204").string();
-    bool created = false;
-    EXPECT_FALSE(engine::CreateDateFolder(folder, created));
-    EXPECT_TRUE(created);
-    EXPECT_TRUE(fs::is_directory(folder));
-    test::WriteFile(base / "0204" / "a.jpg", "a");
-
-    created = true;
-    EXPECT_FALSE(engine::CreateDateFolder(folder, created));
-    EXPECT_FALSE(created);
-    EXPECT_EQ(test::ReadFile(base / "0204" / "a.jpg"), "a");
-
-    // A link to a folder serves as the folder.
-    fs::create_directory_symlink(base / "0204", base / "0205");
-    EXPECT_FALSE(engine::CreateDateFolder((base / "0205").string(), created));
-    EXPECT_FALSE(created);
+    test::TempFolder elsewhere;
+    const int baseFd = ::open(base.str().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(baseFd, 0);
+    fs::create_directory(base / "0203");
+    fs::create_directory_symlink(elsewhere.path(), base / "0205");
+    fs::create_symlink(base / "none", base / "0206");
+    test::WriteFile(base / "0207", "x");
 
     const struct {
         const char* name;
-        void (*make)(const fs::path&);
-        int code;
+        bool create;
+        int code; // 0: opened, or absent when fd is -1
+        bool opened;
+        bool created;
     } cases[] = {
-        {"file", [](const fs::path& p) { test::WriteFile(p, "x"); }, ENOTDIR},
-        {"dangling", [](const fs::path& p) { fs::create_symlink(p.parent_path() / "none", p); },
-         ENOTDIR},
-        {"missing/0204", [](const fs::path&) {}, ENOENT}, // parent missing: not made
+        {"0204", false, 0, false, false}, // missing, not made: a dry run sees it absent
+        {"0204", true, 0, true, true},         {"0203", true, 0, true, false},
+        {"0205", true, ELOOP, false, false}, // a link to a folder is still a link
+        {"0205", false, ELOOP, false, false},  {"0206", true, ELOOP, false, false}, // dangling
+        {"0207", true, ENOTDIR, false, false}, {"missing/0204", true, ENOENT, false, false},
     };
     for (const auto& c : cases) {
-        c.make(base / c.name);
-        created = true;
-        EXPECT_EQ(engine::CreateDateFolder((base / c.name).string(), created).value(), c.code)
-            << c.name;
-        EXPECT_FALSE(created) << c.name;
+        SCOPED_TRACE(std::string(c.name) + (c.create ? " create" : " look"));
+        const engine::DateFolderResult r =
+            engine::OpenDateFolder(baseFd, base.str(), c.name, c.create);
+        EXPECT_EQ(r.error.value(), c.code);
+        EXPECT_EQ(r.fd >= 0, c.opened);
+        EXPECT_EQ(r.created, c.created);
+        if (c.code == ELOOP || c.code == ENOTDIR) { // the message names the folder
+            EXPECT_NE(r.message.find(base.str() + "/" + c.name), std::string::npos) << r.message;
+        }
+        if (r.fd >= 0)
+            ::close(r.fd);
     }
-    EXPECT_EQ(test::ReadFile(base / "file"), "x");
+    EXPECT_TRUE(fs::is_symlink(base / "0205"));
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_EQ(test::ReadFile(base / "0207"), "x");
     EXPECT_FALSE(fs::exists(base / "missing"));
+    ::close(baseFd);
 }
 
 } // namespace

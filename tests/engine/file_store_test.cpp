@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "engine/file_list.h"
+#include "tests/support/store.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -43,7 +44,7 @@ TEST_F(FileStoreTest, CopyKeepsContentTimeAndPermissions)
 {
     for (bool durable : {false, true}) {
         const std::string dest = Dst(durable ? "durable.jpg" : "a.jpg");
-        const auto result = engine::StoreCopy(Src(), dest, durable);
+        const auto result = test::CopyTo(Src(), dest, durable);
         ASSERT_EQ(result.status, Status::Stored) << result.error.message();
         EXPECT_EQ(test::ReadFile(dest), test::ReadFile(Src()));
         const struct stat s = StatOf(Src()), d = StatOf(dest);
@@ -61,8 +62,8 @@ TEST_F(FileStoreTest, NeverReplacesAnExistingEntry)
     fs::create_directory(dir / "dst/folder.jpg");
     fs::create_symlink(dir / "nowhere", dir / "dst/dangling.jpg");
     for (const char* name : {"file.jpg", "folder.jpg", "dangling.jpg"}) {
-        EXPECT_EQ(engine::StoreCopy(Src(), Dst(name), false).status, Status::NameTaken) << name;
-        EXPECT_EQ(engine::StoreMove(Src(), Dst(name)).status, Status::NameTaken) << name;
+        EXPECT_EQ(test::CopyTo(Src(), Dst(name), false).status, Status::NameTaken) << name;
+        EXPECT_EQ(test::MoveTo(Src(), Dst(name)).status, Status::NameTaken) << name;
     }
     EXPECT_EQ(test::ReadFile(dir / "dst/file.jpg"), "keep me");
     EXPECT_TRUE(fs::is_directory(dir / "dst/folder.jpg"));
@@ -75,11 +76,11 @@ TEST_F(FileStoreTest, NeverReplacesAnExistingEntry)
 TEST_F(FileStoreTest, FailedCopyLeavesNothingBehind)
 {
     // A missing source, and a missing destination folder.
-    auto result = engine::StoreCopy(Src("missing.jpg"), Dst(), false);
+    auto result = test::CopyTo(Src("missing.jpg"), Dst(), false);
     EXPECT_EQ(result.status, Status::Failed);
     EXPECT_EQ(result.error, std::errc::no_such_file_or_directory);
     EXPECT_EQ(result.errorPath, Src("missing.jpg"));
-    result = engine::StoreCopy(Src(), (dir / "absent/a.jpg").string(), false);
+    result = test::CopyTo(Src(), (dir / "absent/a.jpg").string(), false);
     EXPECT_EQ(result.status, Status::Failed);
     EXPECT_EQ(result.errorPath, (dir / "absent/a.jpg").string());
 
@@ -90,8 +91,8 @@ TEST_F(FileStoreTest, FailedCopyLeavesNothingBehind)
     struct rlimit small = old;
     small.rlim_cur = 65536;
     ::setrlimit(RLIMIT_FSIZE, &small);
-    const auto copy = engine::StoreCopy(Src(), Dst(), false);
-    const auto move = engine::StoreMove(Src(), (dir / "a.jpg").string()); // same fs: rename
+    const auto copy = test::CopyTo(Src(), Dst(), false);
+    const auto move = test::MoveTo(Src(), (dir / "a.jpg").string()); // same fs: rename
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(copy.status, Status::Failed);
     EXPECT_EQ(copy.error, std::errc::file_too_large);
@@ -104,7 +105,7 @@ TEST_F(FileStoreTest, MoveWithinOneFileSystemRenames)
 {
     const ino_t inode = StatOf(Src()).st_ino;
     const std::string content = test::ReadFile(Src());
-    ASSERT_EQ(engine::StoreMove(Src(), Dst()).status, Status::Stored);
+    ASSERT_EQ(test::MoveTo(Src(), Dst()).status, Status::Stored);
     EXPECT_FALSE(fs::exists(Src()));
     EXPECT_EQ(StatOf(Dst()).st_ino, inode);
     EXPECT_EQ(test::ReadFile(Dst()), content);
@@ -113,7 +114,7 @@ TEST_F(FileStoreTest, MoveWithinOneFileSystemRenames)
 TEST_F(FileStoreTest, MovingALinkCopiesItsFileAndRemovesOnlyTheLink)
 {
     fs::create_symlink(Src(), dir / "src/link.jpg");
-    ASSERT_EQ(engine::StoreMove(Src("link.jpg"), Dst("link.jpg")).status, Status::Stored);
+    ASSERT_EQ(test::MoveTo(Src("link.jpg"), Dst("link.jpg")).status, Status::Stored);
     EXPECT_FALSE(fs::is_symlink(dir / "src/link.jpg"));
     EXPECT_FALSE(fs::exists(dir / "src/link.jpg"));
     EXPECT_TRUE(fs::exists(Src()));
@@ -132,7 +133,7 @@ TEST_F(FileStoreTest, MoveAcrossFileSystemsCopiesThenDeletes)
     const std::string target = "/dev/shm/velmora-move-test-" + std::to_string(::getpid());
     const std::string content = test::ReadFile(Src());
     const struct stat before = StatOf(Src());
-    const auto result = engine::StoreMove(Src(), target);
+    const auto result = test::MoveTo(Src(), target);
     ASSERT_EQ(result.status, Status::Stored) << result.error.message();
     EXPECT_FALSE(fs::exists(Src()));
     EXPECT_EQ(test::ReadFile(target), content);

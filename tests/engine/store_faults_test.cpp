@@ -15,6 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "tests/support/store.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -56,15 +57,6 @@ int linkat(int fromFd, const char* from, int toFd, const char* to, int flags) no
     return static_cast<int>(::syscall(SYS_linkat, fromFd, from, toFd, to, flags));
 }
 
-int link(const char* from, const char* to) noexcept
-{
-    if (faults.fat) {
-        errno = EPERM;
-        return -1;
-    }
-    return static_cast<int>(::syscall(SYS_link, from, to));
-}
-
 int renameat2(int fromFd, const char* from, int toFd, const char* to, unsigned int flags) noexcept
 {
     if (faults.fat && flags != 0) {
@@ -83,6 +75,18 @@ int rename(const char* from, const char* to) noexcept
     const int result = static_cast<int>(::syscall(SYS_rename, from, to));
     if (result == 0 && faults.renameTouches)
         ::utimensat(AT_FDCWD, to, nullptr, 0);
+    return result;
+}
+
+int renameat(int fromFd, const char* from, int toFd, const char* to) noexcept
+{
+    if (faults.renameError != 0) {
+        errno = faults.renameError;
+        return -1;
+    }
+    const int result = static_cast<int>(::syscall(SYS_renameat, fromFd, from, toFd, to));
+    if (result == 0 && faults.renameTouches)
+        ::utimensat(toFd, to, nullptr, 0);
     return result;
 }
 
@@ -134,14 +138,14 @@ TEST_F(StoreFaultsTest, WithoutTmpfileLinksOrNoReplaceRenameTheFinalNameOnlyEver
     for (const bool durable : {false, true}) {
         SCOPED_TRACE(durable);
         fs::remove(Dst());
-        EXPECT_EQ(engine::StoreCopy(Src(), Dst(), durable).status, Status::Stored);
+        EXPECT_EQ(test::CopyTo(Src(), Dst(), durable).status, Status::Stored);
         EXPECT_EQ(test::ReadFile(Dst()), content);
         EXPECT_EQ(fs::last_write_time(Dst()), fs::last_write_time(Src()));
         EXPECT_EQ(Entries(dir / "dst"), std::vector<std::string>{"a.jpg"}); // no leftovers
     }
     // A move there copies (no rename without replacing), and the same holds.
     fs::remove(Dst());
-    EXPECT_EQ(engine::StoreMove(Src(), Dst()).status, Status::Stored);
+    EXPECT_EQ(test::MoveTo(Src(), Dst()).status, Status::Stored);
     EXPECT_EQ(test::ReadFile(Dst()), content);
     EXPECT_FALSE(fs::exists(Src()));
     EXPECT_EQ(Entries(dir / "dst"), std::vector<std::string>{"a.jpg"});
@@ -152,14 +156,14 @@ TEST_F(StoreFaultsTest, WithoutTmpfileLinksOrNoReplaceRenameNothingIsReplaced)
     faults.fat = true;
     // Taken before the store, and taken while the copy is written.
     test::WriteFile(Dst(), "there before");
-    EXPECT_EQ(engine::StoreCopy(Src(), Dst(), false).status, Status::NameTaken);
+    EXPECT_EQ(test::CopyTo(Src(), Dst(), false).status, Status::NameTaken);
     EXPECT_EQ(test::ReadFile(Dst()), "there before");
     fs::remove(Dst());
     faults.onCopy = [this] {
         if (!fs::exists(Dst()))
             test::WriteFile(Dst(), "appeared meanwhile");
     };
-    EXPECT_EQ(engine::StoreCopy(Src(), Dst(), false).status, Status::NameTaken);
+    EXPECT_EQ(test::CopyTo(Src(), Dst(), false).status, Status::NameTaken);
     EXPECT_EQ(test::ReadFile(Dst()), "appeared meanwhile");
     EXPECT_EQ(Entries(dir / "dst"), std::vector<std::string>{"a.jpg"});
     EXPECT_EQ(test::ReadFile(Src()), content);
@@ -169,12 +173,12 @@ TEST_F(StoreFaultsTest, WithoutTmpfileLinksOrNoReplaceRenameAFailedRenameLeavesN
 {
     faults.fat = true;
     faults.renameError = EIO;
-    const engine::StoreResult result = engine::StoreCopy(Src(), Dst(), true);
+    const engine::StoreResult result = test::CopyTo(Src(), Dst(), true);
     EXPECT_EQ(result.status, Status::Failed);
     EXPECT_EQ(result.error, std::errc::io_error);
     EXPECT_TRUE(Entries(dir / "dst").empty()); // neither the held name nor the hidden copy
     faults.renameError = 0;
-    EXPECT_EQ(engine::StoreMove(Src(), Dst()).status, Status::Stored);
+    EXPECT_EQ(test::MoveTo(Src(), Dst()).status, Status::Stored);
     EXPECT_EQ(test::ReadFile(Dst()), content);
 }
 
@@ -190,7 +194,7 @@ TEST_F(StoreFaultsTest, AnEarlyEndOfFileFromTheKernelCopyIsNotTrusted)
             if (calls++ == partsFirst)
                 faults.earlyEndOfFile = 1;
         };
-        EXPECT_EQ(engine::StoreCopy(Src(), Dst(), false).status, Status::Stored);
+        EXPECT_EQ(test::CopyTo(Src(), Dst(), false).status, Status::Stored);
         EXPECT_EQ(test::ReadFile(Dst()), content);
     }
 }
@@ -204,7 +208,7 @@ TEST_F(StoreFaultsTest, ASourceThatEndsBeforeItsSizeGivesNoCopyAndIsKept)
         fs::resize_file(dir / "src/a.jpg", content.size() / 2);
         faults.earlyEndOfFile = 1;
     };
-    const engine::StoreResult copied = engine::StoreCopy(Src(), Dst(), false);
+    const engine::StoreResult copied = test::CopyTo(Src(), Dst(), false);
     EXPECT_EQ(copied.status, Status::Failed);
     EXPECT_EQ(copied.error, std::errc::io_error);
     EXPECT_EQ(copied.step, "read");
@@ -212,7 +216,7 @@ TEST_F(StoreFaultsTest, ASourceThatEndsBeforeItsSizeGivesNoCopyAndIsKept)
     EXPECT_TRUE(Entries(dir / "dst").empty());
 
     test::WriteFile(dir / "src/a.jpg", content);
-    const engine::StoreResult moved = engine::StoreMove((dir / "src/link.jpg").string(), Dst());
+    const engine::StoreResult moved = test::MoveTo((dir / "src/link.jpg").string(), Dst());
     EXPECT_EQ(moved.status, Status::Failed);
     EXPECT_TRUE(fs::is_symlink(dir / "src/link.jpg"));
     EXPECT_TRUE(Entries(dir / "dst").empty());
