@@ -114,6 +114,12 @@ void Form1::ApplyNumericSettings(const settings::SettingsTexts& texts)
     if (options_.ExtCase == 1) {
         check4_->setCheckState(Qt::Checked);
     }
+    // ExtCase 2 without FileNameCase 1 comes from clearing Check3 after such a start: runs
+    // still lower the extension, so the box shows it, grayed and enabled, and a click clears
+    // it as it clears any grayed box.
+    if (options_.ExtCase == 2) {
+        check4_->setCheckState(Qt::PartiallyChecked);
+    }
     if (options_.Move == 1) {
         check5_->setCheckState(Qt::Checked);
     }

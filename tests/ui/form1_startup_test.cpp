@@ -139,9 +139,17 @@ void Form1StartUpTest::settingsSetTheControls_data()
     QTest::newRow("FileNameCase=5, ExtCase=1")
         << Ini({"FileNameCase=5", "ExtCase=1"}) << true << defaults << QStringList{"Check4"}
         << QStringList() << QStringList{"FileNameCase=0", "ExtCase=1"};
+    // ExtCase 2 lowers the extension in a run: the box shows it grayed and takes clicks, and
+    // its handler copies Check3's state into FileNameCase.
+    QTest::newRow("FileNameCase=0, ExtCase=2")
+        << Ini({"ExtCase=2"}) << true << defaults << QStringList() << QStringList{"Check4"}
+        << QStringList{"FileNameCase=0", "ExtCase=2"};
+    QTest::newRow("FileNameCase=5, ExtCase=2")
+        << Ini({"FileNameCase=5", "ExtCase=2"}) << true << defaults << QStringList()
+        << QStringList{"Check4"} << QStringList{"FileNameCase=0", "ExtCase=2"};
     QTest::newRow("values no control shows are kept")
-        << Ini({"FileNameCase=5", "ExtCase=2", "Move=3"}) << true << defaults << QStringList()
-        << QStringList() << QStringList{"FileNameCase=5", "ExtCase=2", "Move=3"};
+        << Ini({"FileNameCase=5", "ExtCase=3", "Move=3"}) << true << defaults << QStringList()
+        << QStringList() << QStringList{"FileNameCase=5", "ExtCase=3", "Move=3"};
     QTest::newRow("Suffix=3") << Ini({"Suffix=3"}) << true
                               << QStringList{"Option4", "Option11", "Option21"} << QStringList()
                               << QStringList() << QStringList{"Suffix=3"};
