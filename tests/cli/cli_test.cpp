@@ -1,4 +1,5 @@
 // velmora-cli as a user runs it: the real binary on real folders.
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -34,7 +35,9 @@ protected:
         fs::create_directory(home);
     }
 
-    Outcome Run(const std::vector<std::string>& args)
+    // Runs velmora-cli with args; its standard output goes to the file "out" unless stdoutTo
+    // is a shell redirection or pipe of its own (ending in "out").
+    Outcome Run(const std::vector<std::string>& args, const std::string& stdoutTo = "")
     {
         // A home of its own, so Desktop and Documents are the test's folders.
         std::string command =
@@ -42,10 +45,13 @@ protected:
             " XDG_CONFIG_HOME=" + Quote((home / ".config").string()) + " " + Quote(VELMORA_CLI);
         for (const auto& arg : args)
             command += " " + Quote(arg);
-        command += " >" + Quote((dir / "out").string()) + " 2>" + Quote((dir / "err").string());
-        const int raw = std::system(command.c_str());
+        const std::string out = Quote((dir / "out").string());
+        const std::string status = Quote((dir / "status").string());
+        command = "{ " + command + " 2>" + Quote((dir / "err").string()) + "; echo $? >" + status +
+                  "; } " + (stdoutTo.empty() ? ">" + out : stdoutTo + out);
+        std::system(command.c_str());
         Outcome outcome;
-        outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        outcome.status = std::stoi(test::ReadFile(dir / "status"));
         outcome.out = test::ReadFile(dir / "out");
         outcome.err = test::ReadFile(dir / "err");
         return outcome;
@@ -184,6 +190,87 @@ TEST_F(CliTest, SettingsFileGivesOptionsAndFolder)
     EXPECT_EQ(test::ReadFile(ini), before);
     o = Run({"--settings", (dir / "none.ini").string(), src.string()});
     EXPECT_EQ(o.status, 2);
+}
+
+TEST_F(CliTest, PlanLinesSplitAtTheirTabWhateverTheNamesHold)
+{
+    const std::vector<std::string> names = {"tab\there.jpg", "line\nend.jpg", "back\\slash.jpg",
+                                            "bell\a.jpg", "plain.jpg"};
+    for (const std::string& name : names)
+        Add(name, name, 26);
+    const Outcome lines = Run({"--dry-run", src.string()});
+    EXPECT_EQ(lines.status, 0) << lines.err;
+    const std::string folder = src.string() + "/020426/";
+    const auto escaped = [](const std::string& path) {
+        std::string out;
+        for (const char c : path)
+            out += c == '\t'   ? "\\t"
+                   : c == '\n' ? "\\n"
+                   : c == '\\' ? "\\\\"
+                   : c == '\a' ? "\\x07"
+                               : std::string(1, c);
+        return out;
+    };
+    std::string expected, fields;
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    for (const std::string& name : sorted) {
+        const std::string from = (src / name).string(), to = folder + name;
+        expected += escaped(from) + "\t" + escaped(to) + "\n";
+        fields += from + '\0' + to + '\0';
+    }
+    EXPECT_EQ(lines.out, expected);
+    for (const char* null : {"--null", "-0"}) {
+        const Outcome o = Run({"--dry-run", null, src.string()});
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out, fields) << null;
+    }
+    const Outcome real = Run({"--verbose", "-0", src.string()});
+    EXPECT_EQ(real.out, fields);
+}
+
+TEST_F(CliTest, OutputThatCannotBeWrittenFailsTheRunAndLosesNothing)
+{
+    for (int i = 0; i < 2000; ++i)
+        Add("f" + std::to_string(10000 + i) + ".jpg", "x", 26);
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string stdoutTo;
+        int status;
+        bool stopsEarly; // a move that must end soon after its reader went away
+    } cases[] = {
+        {"a plan into a full disk", {"--dry-run"}, ">/dev/full; : >", 1, false},
+        {"a summary into a full disk", {}, ">/dev/full; : >", 1, false},
+        {"nothing into a full disk", {"--quiet"}, ">/dev/full; : >", 0, false},
+        {"a move's lines into a reader that stops",
+         {"--verbose", "--move"},
+         "| head -n 1 >",
+         1,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = c.args;
+        args.push_back(src.string());
+        const Outcome o = Run(args, c.stdoutTo);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_EQ(o.err.find("cannot write to standard output") != std::string::npos, c.status != 0)
+            << o.err;
+        // Every source is still there or moved once; a move stopped soon after its reader went.
+        const auto files = Tree(src);
+        const auto stored = std::count_if(files.begin(), files.end(), [](const std::string& p) {
+            return p.find('/') != std::string::npos;
+        });
+        const bool move = c.stopsEarly;
+        EXPECT_EQ(files.size() - (move ? 0 : static_cast<std::size_t>(stored)), 2000u);
+        if (move) {
+            EXPECT_LT(stored, 2000);
+            for (const auto& entry : fs::directory_iterator(src / "020426"))
+                fs::rename(entry.path(), src / entry.path().filename());
+        }
+        fs::remove_all(src / "020426");
+    }
 }
 
 } // namespace

@@ -218,7 +218,7 @@ TEST_F(RunTest, SuffixOverflowStopsBeforeStoring)
     EXPECT_EQ(test::ReadFile(src / "a.txt"), "mine");
 }
 
-TEST_F(RunTest, EmptyFolderStillSettlesTheDestination)
+TEST_F(RunTest, EmptyFolderSettlesTheDestinationButMakesNothing)
 {
     host.deskTop = (src / "Desktop").string();
     fs::create_directory(host.deskTop);
@@ -226,6 +226,7 @@ TEST_F(RunTest, EmptyFolderStillSettlesTheDestination)
     options.DestPattern = 2;
     const RunResult result = RunWith(options);
     ASSERT_TRUE(result.ok) << result.error.message;
+    EXPECT_TRUE(fs::is_empty(host.deskTop)); // no "分類" folder for nothing
     EXPECT_EQ(host.deskTopLookups, 1);
     EXPECT_EQ(host.documentLookups, 0);
     EXPECT_EQ(host.progress, std::vector<int>{0});

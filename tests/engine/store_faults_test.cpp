@@ -5,15 +5,21 @@
 // unless a test switches a fault on.
 #include "engine/file_store.h"
 
+#include "engine/classification_run.h"
+#include "tests/support/run_host.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 
 #include "tests/support/store.h"
 #include "tests/support/temp_folder.h"
@@ -27,6 +33,8 @@ struct Faults {
     int earlyEndOfFile = 0;       // this many copy_file_range calls answer 0 at once
     std::size_t chunk = 0;        // when not 0, a copy_file_range moves at most this much
     std::function<void()> onCopy; // runs at every copy_file_range, before the data moves
+    int syncfsError = 0;          // syncfs fails with this
+    bool noAcl = false;           // the destination keeps no POSIX ACL
 };
 Faults faults;
 
@@ -76,6 +84,24 @@ int rename(const char* from, const char* to) noexcept
     if (result == 0 && faults.renameTouches)
         ::utimensat(AT_FDCWD, to, nullptr, 0);
     return result;
+}
+
+int syncfs(int fd) noexcept
+{
+    if (faults.syncfsError != 0) {
+        errno = faults.syncfsError;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_syncfs, fd));
+}
+
+int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) noexcept
+{
+    if (faults.noAcl && std::string_view(name).rfind("system.posix_acl", 0) == 0) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fsetxattr, fd, name, value, size, flags));
 }
 
 int renameat(int fromFd, const char* from, int toFd, const char* to) noexcept
@@ -220,6 +246,79 @@ TEST_F(StoreFaultsTest, ASourceThatEndsBeforeItsSizeGivesNoCopyAndIsKept)
     EXPECT_EQ(moved.status, Status::Failed);
     EXPECT_TRUE(fs::is_symlink(dir / "src/link.jpg"));
     EXPECT_TRUE(Entries(dir / "dst").empty());
+}
+
+TEST_F(StoreFaultsTest, ASourceThatChangesWhileItIsCopiedGivesNoCopy)
+{
+    const struct {
+        const char* what;
+        void (*change)(const fs::path& source);
+    } cases[] = {
+        {"appended to",
+         [](const fs::path& p) {
+             const int fd = ::open(p.c_str(), O_WRONLY | O_APPEND);
+             EXPECT_EQ(::write(fd, "more", 4), 4);
+             ::close(fd);
+         }},
+        {"touched", [](const fs::path& p) { ::utimensat(AT_FDCWD, p.c_str(), nullptr, 0); }},
+    };
+    faults.chunk = 1 << 20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::WriteFile(Src(), content);
+        bool changed = false;
+        faults.onCopy = [&] {
+            if (!std::exchange(changed, true))
+                c.change(Src());
+        };
+        const engine::StoreResult result = test::CopyTo(Src(), Dst(), false);
+        EXPECT_EQ(result.status, Status::Failed);
+        EXPECT_EQ(result.error, std::errc::operation_canceled);
+        EXPECT_NE(result.message.find(Src()), std::string::npos) << result.message;
+        EXPECT_TRUE(Entries(dir / "dst").empty());
+    }
+}
+
+TEST_F(StoreFaultsTest, WithoutAclSupportTheMaskDoesNotWidenTheGroup)
+{
+    // user::rw- group::r-- mask::rw- other::---: the mode shows the mask as group rw-.
+    const unsigned char acl[] = {2,    0,    0,    0, 1, 0,    6,    0,    0xff,
+                                 0xff, 0xff, 0xff, 4, 0, 4,    0,    0xff, 0xff,
+                                 0xff, 0xff, 0x10, 0, 6, 0,    0xff, 0xff, 0xff,
+                                 0xff, 0x20, 0,    0, 0, 0xff, 0xff, 0xff, 0xff};
+    if (::setxattr(Src().c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0)
+        GTEST_SKIP() << "no POSIX ACLs here";
+    faults.noAcl = true;
+    ASSERT_EQ(test::CopyTo(Src(), Dst(), false).status, Status::Stored);
+    struct stat st {};
+    ASSERT_EQ(::stat(Dst().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(StoreFaultsTest, AFailedFlushRemovesNoSourceOfAMove)
+{
+    std::string other = "/dev/shm/velmora-flush-XXXXXX";
+    struct stat shm {
+    }, tmp{};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.str().c_str(), &tmp) != 0 ||
+        shm.st_dev == tmp.st_dev || ::mkdtemp(other.data()) == nullptr)
+        GTEST_SKIP() << "no second writable file system at /dev/shm";
+    for (int i = 0; i < 5; ++i)
+        test::WriteFile(dir / "src" / ("b" + std::to_string(i) + ".jpg"), "b");
+    faults.syncfsError = EIO;
+    test::FakeHost host((dir / "src").string());
+    host.deskTop = other;
+    engine::RunOptions options;
+    options.Move = 1;
+    options.DestPattern = 2;
+    const engine::RunResult result = engine::ClassificationRun(options, host);
+    faults.syncfsError = 0;
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error.code, std::errc::io_error);
+    EXPECT_EQ(result.error.step, "flush");
+    EXPECT_EQ(test::Tree(dir / "src").size(), 6u); // every source is still there
+    EXPECT_EQ(test::Tree(other).size(), 6u);       // and so is every copy
+    fs::remove_all(other);
 }
 
 } // namespace
