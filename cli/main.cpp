@@ -1,5 +1,7 @@
 // velmora-cli: one classification run of a folder's files from a terminal, with every option
 // of the window.
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -84,9 +86,9 @@ struct ChoiceOption {
     const char* hint; // added to the message for an unknown value
 };
 
-const ChoiceOption* FindChoice(const std::string& arg)
+const std::vector<ChoiceOption>& Choices()
 {
-    static const ChoiceOption choices[] = {
+    static const std::vector<ChoiceOption> choices = {
         {"--folders",
          &Overrides::dirPattern,
          {{"yyyymm", 1}, {"yyyymmdd", 3}, {"yymmdd", 4}, {"yy_mmdd", 5}, {"yymm", 7}},
@@ -98,10 +100,7 @@ const ChoiceOption* FindChoice(const std::string& arg)
         {"--dest", &Overrides::destPattern, {{"source", 1}, {"desktop", 2}, {"documents", 3}}, ""},
         {"--suffix", &Overrides::suffix, {{"number", 0}, {"letter", 1}}, ""},
     };
-    for (const ChoiceOption& choice : choices)
-        if (arg == choice.name)
-            return &choice;
-    return nullptr;
+    return choices;
 }
 
 std::optional<std::int16_t> Choice(const std::string& value, const ChoiceTable& table)
@@ -128,76 +127,118 @@ std::string ProgramFolder()
     return engine::FolderOfPath(exe);
 }
 
+// The arguments before "--": the ones a usage message can be about.
+std::vector<std::string> OptionWords(const std::vector<std::string>& args)
+{
+    std::vector<std::string> words;
+    for (const std::string& arg : args) {
+        if (arg == "--")
+            break;
+        words.push_back(arg);
+    }
+    return words;
+}
+
+// The usage message for a parse the parser refused: a value missing after an option, or a
+// value given to an option that takes none.
+std::string RefusedUsage(const std::vector<std::string>& args,
+                         const std::vector<ChoiceOption>& choices)
+{
+    const std::vector<std::string> words = OptionWords(args);
+    for (const std::string& word : words) {
+        if (word.rfind("--", 0) != 0 || word.find('=') == std::string::npos)
+            continue;
+        const std::string name = word.substr(0, word.find('='));
+        const bool takesValue = name == "--settings" ||
+                                std::any_of(choices.begin(), choices.end(),
+                                            [&](const ChoiceOption& c) { return name == c.name; });
+        if (!takesValue)
+            return "unknown option '" + word + "'";
+    }
+    return (words.empty() ? std::string("an option") : words.back()) + " needs a value";
+}
+
 // Parses the arguments; returns an exit status when the program should stop here.
 std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (!line.folder.empty())
-                return Usage("only one FOLDER may be given");
-            line.folder = arg;
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "-0")
-            arg = "--null";
-        std::string value;
-        bool hasValue = false;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        const auto needValue = [&]() -> bool {
-            if (hasValue)
-                return true;
-            if (i + 1 >= args.size())
-                return false;
-            value = args[++i];
-            return true;
-        };
-        const auto flag = [&](bool& target) {
-            target = true;
-            return !hasValue;
-        };
-        if (arg == "--help") {
-            std::fputs(kUsageText, stdout);
-            return kDone;
-        } else if (arg == "--version") {
-            std::printf("velmora-cli %s\n", engine::ProgramVersion);
-            return kDone;
-        } else if (const ChoiceOption* choice = FindChoice(arg)) {
-            if (!needValue())
-                return Usage(arg + " needs a value");
-            line.overrides.*choice->field = Choice(value, choice->values);
-            if (!(line.overrides.*choice->field))
-                return Usage("unknown " + arg + " value '" + value + "'" + choice->hint);
-        } else if (arg == "--settings") {
+    // "--settings" takes the next word only when that is an existing file: "--settings FOLDER"
+    // reads the settings beside the program and sorts FOLDER. Without a file it is taken here.
+    for (std::size_t i = 0; i < args.size() && args[i] != "--";) {
+        const bool takesFile = i + 1 < args.size() && !args[i + 1].empty() &&
+                               args[i + 1][0] != '-' && IsRegularFile(args[i + 1]);
+        if (args[i] == "--settings" && !takesFile) {
             line.useSettings = true;
-            if (hasValue) {
-                line.settingsFile = value;
-            } else if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' &&
-                       IsRegularFile(args[i + 1])) {
-                line.settingsFile = args[++i];
-            }
-        } else if (!((arg == "--lower-name" && flag(line.overrides.lowerName)) ||
-                     (arg == "--lower-ext" && flag(line.overrides.lowerExt)) ||
-                     (arg == "--move" && flag(line.overrides.move)) ||
-                     (arg == "--yyyy" && flag(line.overrides.yyyy)) ||
-                     (arg == "--model" && flag(line.overrides.model)) ||
-                     (arg == "--dry-run" && flag(line.dryRun)) ||
-                     (arg == "--verbose" && flag(line.verbose)) ||
-                     (arg == "--null" && flag(line.null)) ||
-                     (arg == "--quiet" && flag(line.quiet)))) {
-            return Usage("unknown option '" + args[i] + "'");
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
         }
     }
+
+    CLI::App app;
+    app.set_help_flag();
+    app.allow_extras(); // unknown options are reported below, in this program's words
+    bool help = false, version = false;
+    std::vector<std::string> folders;
+    std::string settingsFile;
+    Overrides& o = line.overrides;
+    const std::pair<const char*, bool*> flags[] = {
+        {"--help", &help},
+        {"--version", &version},
+        {"--lower-name", &o.lowerName},
+        {"--lower-ext", &o.lowerExt},
+        {"--move", &o.move},
+        {"--yyyy", &o.yyyy},
+        {"--model", &o.model},
+        {"--dry-run", &line.dryRun},
+        {"--verbose", &line.verbose},
+        {"--quiet", &line.quiet},
+        {"-0,--null", &line.null},
+    };
+    for (const auto& [name, target] : flags)
+        app.add_flag(name, *target)->disable_flag_override();
+    const std::vector<ChoiceOption>& choices = Choices();
+    std::vector<std::string> values(choices.size());
+    for (std::size_t k = 0; k < choices.size(); ++k)
+        app.add_option(choices[k].name, values[k])
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    CLI::Option* settings = app.add_option("--settings", settingsFile)
+                                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("FOLDER", folders);
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend()); // the parser takes them so
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError&) {
+        return Usage(RefusedUsage(args, choices));
+    }
+    if (help) {
+        std::fputs(kUsageText, stdout);
+        return kDone;
+    }
+    for (const std::string& extra : app.remaining())
+        if (extra != "--")
+            return Usage("unknown option '" + extra + "'");
+    if (version) {
+        std::printf("velmora-cli %s\n", engine::ProgramVersion);
+        return kDone;
+    }
+    for (std::size_t k = 0; k < choices.size(); ++k) {
+        if (app.count(choices[k].name) == 0)
+            continue;
+        o.*choices[k].field = Choice(values[k], choices[k].values);
+        if (!(o.*choices[k].field))
+            return Usage("unknown " + std::string(choices[k].name) + " value '" + values[k] + "'" +
+                         choices[k].hint);
+    }
+    if (settings->count() > 0) {
+        line.useSettings = true;
+        line.settingsFile = settingsFile;
+    }
+    if (folders.size() > 1)
+        return Usage("only one FOLDER may be given");
+    if (!folders.empty())
+        line.folder = folders.front();
     return std::nullopt;
 }
 

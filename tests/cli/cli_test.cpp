@@ -80,22 +80,27 @@ TEST_F(CliTest, VersionHelpAndBadUsage)
 
     Add("a.jpg", "a", 26);
     const auto before = Tree(src);
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"--bogus", src.string()},
-        {"--folders", "ddmmyy", src.string()},
-        {"--names", "7", src.string()},
-        {"--dest", "elsewhere", src.string()},
-        {"--suffix", "roman", src.string()},
-        {"--move=yes", src.string()},
-        {src.string(), src.string()},
-        {(dir / "missing").string()},
-        {(src / "a.jpg").string()},
+    const std::string folder = src.string(), file = (src / "a.jpg").string();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{}, "no FOLDER given"},
+        {{"--bogus", folder}, "unknown option '--bogus'"},
+        {{"--bogus=3", folder}, "unknown option '--bogus=3'"},
+        {{"-x", folder}, "unknown option '-x'"},
+        {{"--folders"}, "--folders needs a value"},
+        {{"--folders", "ddmmyy", folder}, "unknown --folders value 'ddmmyy'"},
+        {{"--names=7", folder}, "unknown --names value '7' (1 to 6)"},
+        {{"--dest", "elsewhere", folder}, "unknown --dest value 'elsewhere'"},
+        {{"--suffix", "roman", folder}, "unknown --suffix value 'roman'"},
+        {{"--move=yes", folder}, "unknown option '--move=yes'"},
+        {{folder, folder}, "only one FOLDER may be given"},
+        {{"--settings", "missing.ini", folder}, "only one FOLDER may be given"},
+        {{(dir / "missing").string()}, "cannot read the folder"},
+        {{file}, "cannot read the folder"},
     };
-    for (const auto& args : bad) {
+    for (const auto& [args, message] : bad) {
         o = Run(args);
-        EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]);
-        EXPECT_NE(o.err.find("velmora-cli: "), std::string::npos);
+        EXPECT_EQ(o.status, 2) << message;
+        EXPECT_EQ(o.err.rfind("velmora-cli: " + message, 0), 0u) << o.err;
         EXPECT_EQ(o.out, "");
     }
     EXPECT_EQ(Tree(src), before);
