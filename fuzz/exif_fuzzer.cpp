@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/exif_reader.h"
 
@@ -32,9 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     if (HasPathOrControl(info.CameraName))
         __builtin_trap();
+    // Date fields also never hold a dot: a folder of dots would be hidden or climb up.
     for (const auto* field :
          {&info.Year4, &info.Year2, &info.Month, &info.Day, &info.Hour, &info.Minute, &info.Second})
-        if (HasPathOrControl(*field))
+        if (HasPathOrControl(*field) || field->find('.') != std::string::npos)
             __builtin_trap();
     return 0;
 }
