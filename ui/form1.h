@@ -146,6 +146,8 @@ private:
     // form1_folder.cpp
     void ListFiles();
     void ShowFiles(std::vector<std::string> names);
+    // Stops the folder list from following changes on disk until RefreshLists.
+    void HoldFolderList();
     void SelectInFolderList();
     QStringList ExpandedFolders() const;
     void OnFolderActivated(const QModelIndex& index);

@@ -34,8 +34,14 @@ public:
     std::string DeskTopFolder() override { return desktop_; }
     std::string MyDocumentFolder() override { return documents_; }
 
+    // Called before every file; posted only when the value changes, so a run of many files
+    // sends the window at most about a hundred updates instead of one per file.
     void SetProgress(int value) override
     {
+        if (value == posted_) {
+            return;
+        }
+        posted_ = value;
         QMetaObject::invokeMethod(
             progress_, [bar = progress_, value] { bar->setValue(value); }, Qt::QueuedConnection);
     }
@@ -56,6 +62,7 @@ private:
     std::vector<std::string> names_;
     std::string desktop_;
     std::string documents_;
+    int posted_ = -1; // the last value posted to the bar
 };
 
 } // namespace
@@ -72,6 +79,7 @@ void Form1::ExecuteRun()
     auto host = std::make_unique<WindowRunHost>(this, progressBar1_, Options().SourceFolder,
                                                 listedNames_, desktop_(), documents_());
     running_ = true;
+    HoldFolderList();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     // The window takes no input until the run ends, yet keeps painting its progress.
     setEnabled(false);
