@@ -18,6 +18,7 @@
 #include "engine/naming.h"
 #include "engine/path_text.h"
 #include "engine/run_options.h"
+#include "media/media_dates.h"
 #include "platform/special_folders.h"
 #include "settings/settings_file.h"
 
@@ -27,7 +28,8 @@ enum ExitStatus { kDone = 0, kRunFailed = 1, kUsage = 2, kOverflow = 3 };
 
 constexpr const char* kUsageText = R"(Usage: velmora-cli [OPTIONS] FOLDER
 Copies (or moves) every file of FOLDER into folders named after the files' dates: the EXIF
-picture date of camera JPEGs, else the modification time. Nothing is ever overwritten.
+picture date of camera JPEGs, then (when asked for) the capture date of other pictures and
+videos and a date in the name, else the modification time. Nothing is ever overwritten.
 
 Options:
   --folders yyyymm|yyyymmdd|yymmdd|yy_mmdd|yymm   date folder names (default yymmdd)
@@ -43,6 +45,10 @@ Options:
                       clash suffix style: [001], [002], ... (default) or a, b, ...
   --yyyy              four-digit years in stored names
   --model             add the camera model, as [model], to stored names
+  --media-dates       date HEIC, AVIF, raw, TIFF, PNG, WebP and MP4/MOV files (and
+                      JPEGs the EXIF reader misses) by the capture date they hold
+  --name-dates        date files without such a date by a date in their name
+                      (IMG_20230708_223101.jpg, Screenshot_2023-07-08-22-31-01.png)
   --settings [FILE]   take the options, and FOLDER when none is given, from a
                       settings file (default: kestrum.ini beside the program);
                       options given here override it; the file is only read
@@ -61,6 +67,7 @@ Exit status: 0 done, 1 the run stopped on a failure (or its output could not be 
 struct Overrides {
     std::optional<std::int16_t> dirPattern, renamePattern, destPattern, suffix;
     bool lowerName = false, lowerExt = false, move = false, yyyy = false, model = false;
+    bool mediaDates = false, nameDates = false;
 };
 
 struct CommandLine {
@@ -190,6 +197,8 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         {"--move", &o.move},
         {"--yyyy", &o.yyyy},
         {"--model", &o.model},
+        {"--media-dates", &o.mediaDates},
+        {"--name-dates", &o.nameDates},
         {"--dry-run", &line.dryRun},
         {"--verbose", &line.verbose},
         {"--quiet", &line.quiet},
@@ -296,6 +305,7 @@ public:
     }
     std::string DeskTopFolder() override { return platform::GetDeskTopFolder(); }
     std::string MyDocumentFolder() override { return platform::GetMyDocumentFolder(); }
+    engine::DateSource* MediaDateSource() override { return &mediaDates_; }
     void Stored(const std::string& source, const std::string& destination) override
     {
         if (listing_ == Listing::None || outputError_ != 0)
@@ -326,6 +336,7 @@ private:
     bool progressBar_;
     int last_ = -1;
     int outputError_ = 0;
+    media::MediaDateReader mediaDates_;
 };
 
 // The output could not be written: what the run did is said on standard error instead.
@@ -388,6 +399,10 @@ int main(int argc, char* argv[])
         options.YYYY = 4;
     if (o.model)
         options.Model = 1;
+    if (o.mediaDates)
+        options.MediaDates = 1;
+    if (o.nameDates)
+        options.NameDates = 1;
 
     if (line.folder.empty())
         return Usage("no FOLDER given");

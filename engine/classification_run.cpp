@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/date_source.h"
 #include "engine/dest_folder.h"
-#include "engine/exif_reader.h"
 #include "engine/file_entry.h"
 #include "engine/file_store.h"
 #include "engine/naming.h"
@@ -156,6 +156,7 @@ private:
         const std::vector<std::string> names = host_.ListedNames();
         n_ = names.size();
         records_.resize(n_ + 1); // the last record stays empty: "the record after the last file"
+        DateSource* media = options_.MediaDates == 1 ? host_.MediaDateSource() : nullptr;
         for (std::size_t i = 0; i < n_; ++i) {
             Record& record = records_[i];
             record.listedName = names[i];
@@ -164,7 +165,7 @@ private:
             if (auto error = SetDateFieldsFromFileTime(record.entry, source))
                 return Fail(Failure(error, source, "read the date of"));
             record.entry.CameraModel.clear();
-            if (auto error = ReadExifInfo(source, record.entry, options_))
+            if (auto error = ReadFileDates(source, names[i], record.entry, options_, media))
                 return Fail(Failure(error, source, "read"));
             BuildKeys(record.entry);
         }

@@ -38,9 +38,10 @@ struct RunSettings {
     std::function<void(const std::string& destination)> beforeStore;
 };
 
-// Classifies every listed file of the host's source folder: dates them (EXIF picture date or
-// modification time), sorts them by SortKey, and stores each into its date folder under the
-// base chosen by DestPattern, named by RenamePattern, never replacing anything. Date folders
+// Classifies every listed file of the host's source folder: dates them (EXIF picture date,
+// media and name dates when their options are on, else modification time; see
+// date_source.h), sorts them by SortKey, and stores each into its date folder under the base
+// chosen by DestPattern, named by RenamePattern, never replacing anything. Date folders
 // are opened relative to the base and are never links. When moving to another file system,
 // copies are flushed in batches and a batch's sources are removed only after its flush, and
 // only while each is still the file that was copied. Everything stored is flushed to disk

@@ -97,23 +97,6 @@ std::string Latin1ToUtf8(std::string_view raw)
     return out;
 }
 
-// A candidate date qualifies when it starts with a digit 1..9 and none of its date and time
-// fields holds a path separator, a dot or a control character, so it can neither leave the
-// destination folder, nor make a folder that file managers hide ("......"), nor an impossible
-// name.
-bool QualifiesAsDate(std::string_view text)
-{
-    if (text.size() < 19 || text[0] < '1' || text[0] > '9')
-        return false;
-    static constexpr int kFieldPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
-    for (const int i : kFieldPositions) {
-        const auto c = static_cast<unsigned char>(text[static_cast<std::size_t>(i)]);
-        if (c == '/' || c == '\\' || c == '.' || IsControl(c))
-            return false;
-    }
-    return true;
-}
-
 std::string CleanCameraName(std::string_view raw)
 {
     std::string name;
@@ -238,9 +221,7 @@ ExifInfo Parse(const HeadBuffer& head)
         }
     }
 
-    // The camera name: the model alone when it already holds the maker's first word.
-    const bool modelHoldsMake = !modelText.empty() && modelText.find(makeText) != std::string::npos;
-    info.CameraName = CleanCameraName(modelHoldsMake ? modelText : makeText + " " + modelText);
+    info.CameraName = CameraNameOf(makeText, modelText);
 
     // Exif sub-IFD: the entries' count fields are not read; each date tag gives 19 characters.
     for (std::int64_t i = 0; i < exifIfdCount; ++i) {
@@ -253,25 +234,56 @@ ExifInfo Parse(const HeadBuffer& head)
     }
 
     info.HasExif = true;
-    for (const std::string* candidate : {&takenText, &digitizedText, &dateTimeText}) {
-        if (!QualifiesAsDate(*candidate))
-            continue;
-        // "YYYY:MM:DD HH:MM:SS", cut by position; separators and ranges are not checked.
-        const std::string& t = *candidate;
-        info.HasDate = true;
-        info.Year4 = Latin1ToUtf8(t.substr(0, 4));
-        info.Year2 = Latin1ToUtf8(t.substr(2, 2));
-        info.Month = Latin1ToUtf8(t.substr(5, 2));
-        info.Day = Latin1ToUtf8(t.substr(8, 2));
-        info.Hour = Latin1ToUtf8(t.substr(11, 2));
-        info.Minute = Latin1ToUtf8(t.substr(14, 2));
-        info.Second = Latin1ToUtf8(t.substr(17, 2));
-        break;
-    }
+    for (const std::string* candidate : {&takenText, &digitizedText, &dateTimeText})
+        if (TakeExifDate(*candidate, info))
+            break;
     return info;
 }
 
 } // namespace
+
+bool QualifiesAsDate(std::string_view text)
+{
+    if (text.size() < 19 || text[0] < '1' || text[0] > '9')
+        return false;
+    static constexpr int kFieldPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
+    for (const int i : kFieldPositions) {
+        const auto c = static_cast<unsigned char>(text[static_cast<std::size_t>(i)]);
+        if (c == '/' || c == '\\' || c == '.' || IsControl(c))
+            return false;
+    }
+    return true;
+}
+
+bool TakeExifDate(std::string_view text, ExifInfo& info)
+{
+    if (!QualifiesAsDate(text))
+        return false;
+    // "YYYY:MM:DD HH:MM:SS", cut by position; separators and ranges are not checked.
+    info.HasDate = true;
+    info.Year4 = Latin1ToUtf8(text.substr(0, 4));
+    info.Year2 = Latin1ToUtf8(text.substr(2, 2));
+    info.Month = Latin1ToUtf8(text.substr(5, 2));
+    info.Day = Latin1ToUtf8(text.substr(8, 2));
+    info.Hour = Latin1ToUtf8(text.substr(11, 2));
+    info.Minute = Latin1ToUtf8(text.substr(14, 2));
+    info.Second = Latin1ToUtf8(text.substr(17, 2));
+    return true;
+}
+
+std::string CameraNameOf(const std::string& makeText, const std::string& modelText)
+{
+    // The model alone when it already holds the maker's first word.
+    const bool modelHoldsMake = !modelText.empty() && modelText.find(makeText) != std::string::npos;
+    return CleanCameraName(modelHoldsMake ? modelText : makeText + " " + modelText);
+}
+
+std::string CameraNameFromTags(std::string_view make, std::string_view model)
+{
+    const std::string makeText(make.substr(0, make.find(' ')));
+    const std::string modelText = TrimSpaces(std::string(model.substr(0, model.find('\0'))));
+    return CameraNameOf(makeText, modelText);
+}
 
 std::optional<std::uint16_t> ReadOrderedWord(const HeadBuffer& head, std::string_view order,
                                              std::int64_t pos)

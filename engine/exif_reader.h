@@ -40,6 +40,25 @@ struct ExifInfo {
     std::string CameraName; // maker and model, without the brackets; cleaned for file names
 };
 
+// The date rules of the reader, for every source of EXIF texts (the media-date readers too).
+// A date text qualifies when it has at least 19 characters, starts with a digit 1..9, and none
+// of its date and time fields ("YYYY:MM:DD HH:MM:SS", by position) holds "/", "\\", "." or a
+// control character: such a date could leave the destination or make a hidden folder.
+bool QualifiesAsDate(std::string_view text);
+
+// When text qualifies, cuts it into info's date fields by position (bytes taken as Latin-1),
+// sets HasDate and returns true; otherwise leaves info alone and returns false.
+bool TakeExifDate(std::string_view text, ExifInfo& info);
+
+// The camera name of a maker text already cut to its first word and a model text already cut
+// at its first zero byte and trimmed of spaces: the model alone when it holds the maker, else
+// maker, space, model; control characters and InvalidNameChars removed; UTF-8 (Latin-1 bytes).
+std::string CameraNameOf(const std::string& makeText, const std::string& modelText);
+
+// CameraNameOf for whole Make and Model tag values: the maker cut before its first space, the
+// model at its first zero byte and trimmed of spaces, as the reader cuts them in a head.
+std::string CameraNameFromTags(std::string_view make, std::string_view model);
+
 // Parses a head buffer: a JPEG whose first segment, or the segment after a first APP0 segment,
 // is an APP1 "Exif" block, or the raw file of one camera model (a big-endian TIFF). A head
 // whose EXIF data points outside the buffer or holds a count or offset of 2^31 or more counts

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/date_source.h"
 #include "engine/dest_folder.h"
 
 namespace engine {
@@ -21,6 +22,9 @@ public:
     // Asked before each file: true stops the run there, cleanly (for example when the front
     // end can no longer report what it does).
     virtual bool StopRequested() { return false; }
+    // The reader of capture dates embedded in media files, asked once at the start of a run
+    // whose MediaDates option is 1; none (the default) leaves those files on their other dates.
+    virtual DateSource* MediaDateSource() { return nullptr; }
 };
 
 } // namespace engine

@@ -22,6 +22,9 @@ struct RunOptions {
     std::int16_t Detail = 1;        // window only: the detail panel is shown
     std::int16_t YYYY = 0;          // 4: rename patterns use the four-digit year
     std::int16_t Model = 0;         // 1: the camera model enters the stored name
+    // Options beyond the window's panel, off by default; see date_source.h for the order.
+    std::int16_t MediaDates = 0; // 1: capture dates of HEIC, RAW, PNG, WebP and video files
+    std::int16_t NameDates = 0;  // 1: dates written in file names (IMG_20230708_223101.jpg)
 };
 
 } // namespace engine

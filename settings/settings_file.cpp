@@ -20,7 +20,7 @@ struct KeyField {
 
 // The keys read from an INI file, in reading order. The first eight are also the lines of the
 // legacy layout, in the same order.
-constexpr std::array<KeyField, 11> Keys = {{
+constexpr std::array<KeyField, 13> Keys = {{
     {"DirPath", &SettingsTexts::DirPath},
     {"DirPattern", &SettingsTexts::DirPattern},
     {"RenamePattern", &SettingsTexts::RenamePattern},
@@ -32,6 +32,8 @@ constexpr std::array<KeyField, 11> Keys = {{
     {"Detail", &SettingsTexts::Detail},
     {"YYYY", &SettingsTexts::YYYY},
     {"Model", &SettingsTexts::Model},
+    {"MediaDates", &SettingsTexts::MediaDates},
+    {"NameDates", &SettingsTexts::NameDates},
 }};
 constexpr std::size_t LegacyLineCount = 8;
 
@@ -85,10 +87,17 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
     setNumber("Suffix", options.Suffix);
     setNumber("Detail", options.Detail);
     setNumber("YYYY", options.YYYY);
-    if (options.Model != 0)
-        setNumber("Model", options.Model);
-    else
-        document->Remove(SettingsSection, "Model");
+    // Model and the options beyond the panel are written only when on, so a file of someone
+    // who never turned them on holds exactly the panel's keys.
+    const auto setWhenOn = [&](const char* key, std::int16_t value) {
+        if (value != 0)
+            setNumber(key, value);
+        else
+            document->Remove(SettingsSection, key);
+    };
+    setWhenOn("Model", options.Model);
+    setWhenOn("MediaDates", options.MediaDates == 1 ? 1 : 0);
+    setWhenOn("NameDates", options.NameDates == 1 ? 1 : 0);
 
     // An empty ninth line makes the reader take the file for the legacy layout and ignore every
     // key. Blank lines mean nothing in a profile, so drop them from that place; the section
@@ -198,6 +207,8 @@ engine::RunOptions ToRunOptions(const SettingsTexts& texts)
     options.Detail = (texts.layout == SettingsTexts::Layout::Ini && texts.Detail == "0") ? 0 : 1;
     options.YYYY = texts.YYYY == "4" ? 4 : 0;
     options.Model = texts.Model == "1" ? 1 : 0;
+    options.MediaDates = texts.MediaDates == "1" ? 1 : 0;
+    options.NameDates = texts.NameDates == "1" ? 1 : 0;
     return options;
 }
 

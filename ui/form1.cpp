@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPushButton>
+#include <QStatusTipEvent>
 #include <QStorageInfo>
 #include <QUrl>
 
@@ -181,6 +182,16 @@ std::string Form1::SettingsFilePath() const
     const QString folder =
         programFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder_;
     return settings::SettingsFile(ToPath(folder));
+}
+
+bool Form1::event(QEvent* event)
+{
+    // The window has no status bar: status texts show in the progress bar (form1_folder.cpp).
+    if (event->type() == QEvent::StatusTip) {
+        ShowStatusText(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void Form1::closeEvent(QCloseEvent* event)

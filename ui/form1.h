@@ -120,6 +120,7 @@ signals:
     void runFinished(bool ok);
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -144,11 +145,19 @@ private:
     bool HandleDragEvent(QObject* watched, QEvent* event);
 
     // form1_folder.cpp
+    void SetUpFolderList();
     void ListFiles();
     void ShowFiles(std::vector<std::string> names);
     // Stops the folder list from following changes on disk until RefreshLists.
     void HoldFolderList();
     void SelectInFolderList();
+    // Scrolls Dir1 so that the current folder's row and its whole name are in view.
+    void KeepCurrentFolderInView();
+    // While the user has not taken Dir1 in hand, keeps the current folder in view as rows
+    // arrive; one queued scroll for any number of calls.
+    void FollowCurrentFolder();
+    // Gives the source folder's whole path to Dir1's accessible description and status text.
+    void ShowFolderPath();
     QStringList ExpandedFolders() const;
     void OnFolderActivated(const QModelIndex& index);
     void RefreshDrives();
@@ -160,6 +169,11 @@ private:
     // starts; the window has no status bar and the layout has no room for one.
     void ShowNotice(const QString& text);
     void ClearNotice();
+    // The status text of the control under the pointer shows in the bar the same way, while
+    // no notice is shown and no run works; empty hides it.
+    void ShowStatusText(const QString& text);
+    void ShowBarText(const QString& text, Qt::TextElideMode elide);
+    void HideBarText();
 
     // form1_run.cpp
     void OnRunEnded(const engine::RunResult& result);
@@ -184,6 +198,8 @@ private:
     std::vector<QObject*> dropTargets_;    // the drop targets and the item views' viewports
 
     bool followCurrentFolder_ = false; // keep Dir1's current folder in view while it loads
+    bool followQueued_ = false;        // a FollowCurrentFolder scroll waits in the queue
+    bool noticeShown_ = false;
     bool running_ = false;
     bool ending_ = false; // the program is ending after a failure: closing saves nothing
     std::thread worker_;

@@ -6,14 +6,16 @@
 #include <algorithm>
 #include <functional>
 
+#include <QAbstractFileIconProvider>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QStorageInfo>
 #include <QTreeView>
 
@@ -31,30 +33,51 @@ const char* const ExplorerFailedNotice = "このフォルダを開けません�
 // The folder model keeps a hidden row for every file of a folder it reads, and asks its icon
 // provider for the icon and type of each as it arrives, on the GUI thread. The default asks
 // the MIME database per file, which for a folder of 15,000 files takes longer than the run
-// that stored them. Folders keep their usual icons; files get none.
-class FolderIconProvider : public QFileIconProvider {
+// that stored them. Folders keep what the default gives them; files get nothing.
+class FolderIconProvider : public QAbstractFileIconProvider {
 public:
-    using QFileIconProvider::icon;
+    using QAbstractFileIconProvider::icon;
 
     QIcon icon(const QFileInfo& info) const override
     {
-        return info.isDir() ? QFileIconProvider::icon(info) : QIcon();
+        return info.isDir() ? QAbstractFileIconProvider::icon(info) : QIcon();
     }
 
     QString type(const QFileInfo& info) const override
     {
-        return info.isDir() ? QFileIconProvider::type(info) : QString();
+        return info.isDir() ? QAbstractFileIconProvider::type(info) : QString();
     }
 };
 
 // Shared by every model of every window; it must outlive them, so it is never deleted.
-QFileIconProvider* FolderIcons()
+QAbstractFileIconProvider* FolderIcons()
 {
     static auto* const provider = new FolderIconProvider;
     return provider;
 }
 
 } // namespace
+
+void Form1::SetUpFolderList()
+{
+    dir1_->setHeaderHidden(true);
+    dir1_->setUniformRowHeights(true);
+    // Deep folders and long names: names are never shortened, the one column is as wide as
+    // the widest name laid out, and the list scrolls sideways.
+    dir1_->setTextElideMode(Qt::ElideNone);
+    dir1_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    dir1_->header()->setStretchLastSection(false);
+    dir1_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The column widens and the scroll range grows after the rows arrive.
+    connect(dir1_->header(), &QHeaderView::sectionResized, this, &Form1::FollowCurrentFolder);
+    connect(dir1_->horizontalScrollBar(), &QScrollBar::rangeChanged, this,
+            &Form1::FollowCurrentFolder);
+    // The user's hand on the list ends the following (eventFilter).
+    dir1_->installEventFilter(this);
+    dir1_->viewport()->installEventFilter(this);
+    dir1_->verticalScrollBar()->installEventFilter(this);
+    dir1_->horizontalScrollBar()->installEventFilter(this);
+}
 
 bool Form1::SetSourceFolder(const QString& path)
 {
@@ -79,6 +102,7 @@ bool Form1::SetSourceFolder(const QString& path)
     SelectInFolderList();
     ShowFiles(std::move(names));
     ClearNotice();
+    ShowFolderPath();
     return true;
 }
 
@@ -90,8 +114,55 @@ void Form1::SelectInFolderList()
     }
     dir1_->setCurrentIndex(index);
     dir1_->expand(index);
-    dir1_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    KeepCurrentFolderInView();
     followCurrentFolder_ = true;
+}
+
+void Form1::KeepCurrentFolderInView()
+{
+    const QModelIndex current = dir1_->currentIndex();
+    if (!current.isValid()) {
+        return;
+    }
+    dir1_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    // scrollTo places the column, not the name, which may lie far to the right in a deep
+    // folder: show the name's end, or its start when it is wider than the list.
+    QScrollBar* bar = dir1_->horizontalScrollBar();
+    const int start = dir1_->visualRect(current).left() + bar->value();
+    const int end = start + dir1_->sizeHintForIndex(current).width();
+    bar->setValue(std::max(0, std::min(start, end - dir1_->viewport()->width())));
+}
+
+void Form1::FollowCurrentFolder()
+{
+    // The model reads folders in the background and sorts them later: until the user takes
+    // the folder list in hand, bring the current folder back into view whenever rows arrive
+    // or the column widens, once the view has taken them in; many arrivals, one scroll.
+    if (!followCurrentFolder_ || followQueued_) {
+        return;
+    }
+    followQueued_ = true;
+    QMetaObject::invokeMethod(
+        dir1_,
+        [this] {
+            followQueued_ = false;
+            if (followCurrentFolder_) {
+                KeepCurrentFolderInView();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void Form1::ShowFolderPath()
+{
+    // The window has no room for the path: screen readers find it in the folder list's
+    // description, and the progress bar shows it while the pointer rests on the list.
+    const QString path = QDir::toNativeSeparators(sourceFolder_);
+    dir1_->setAccessibleDescription(path);
+    dir1_->setStatusTip(path);
+    if (dir1_->underMouse()) {
+        ShowStatusText(path);
+    }
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -121,6 +192,7 @@ void Form1::OnFolderActivated(const QModelIndex& index)
         sourceFolder_ = path;
         ListFiles();
         ClearNotice();
+        ShowFolderPath();
     }
 }
 
@@ -193,22 +265,9 @@ void Form1::RefreshLists()
     for (int column = 1; column < model->columnCount(); ++column) {
         dir1_->hideColumn(column);
     }
-    // The model reads folders in the background and sorts them later: until the user takes
-    // the folder list in hand, bring the current folder back into view whenever rows arrive,
-    // once the view has taken them in.
-    const auto keepInView = [this] {
-        if (followCurrentFolder_) {
-            QMetaObject::invokeMethod(
-                dir1_,
-                [this] {
-                    dir1_->scrollTo(dir1_->currentIndex(), QAbstractItemView::PositionAtCenter);
-                },
-                Qt::QueuedConnection);
-        }
-    };
-    connect(model, &QFileSystemModel::rowsInserted, this, keepInView);
-    connect(model, &QFileSystemModel::layoutChanged, this, keepInView);
-    connect(model, &QFileSystemModel::directoryLoaded, this, keepInView);
+    connect(model, &QFileSystemModel::rowsInserted, this, &Form1::FollowCurrentFolder);
+    connect(model, &QFileSystemModel::layoutChanged, this, &Form1::FollowCurrentFolder);
+    connect(model, &QFileSystemModel::directoryLoaded, this, &Form1::FollowCurrentFolder);
     connect(dir1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { OnFolderActivated(current); });
     for (const QString& folder : expanded) {
@@ -272,22 +331,47 @@ void Form1::OnExplorer()
 
 void Form1::ShowNotice(const QString& text)
 {
-    // One line in the bar, shortened in the middle when a long path makes it too wide; the
-    // whole text shows as the bar's tooltip.
-    const int room = progressBar1_->width() - 8;
-    QString shown = progressBar1_->fontMetrics().elidedText(text, Qt::ElideMiddle, room);
-    // The bar puts numbers for "%p", "%v" and "%m" and has no escape: a zero-width space
-    // after each "%" keeps a path's "%" as it is.
-    shown.replace(QLatin1Char('%'), QStringLiteral("%\u200B"));
-    progressBar1_->setFormat(shown);
-    progressBar1_->setToolTip(text);
-    progressBar1_->setTextVisible(true);
+    ShowBarText(text, Qt::ElideMiddle);
+    progressBar1_->setToolTip(text); // the whole text
+    noticeShown_ = true;
 }
 
 void Form1::ClearNotice()
 {
+    HideBarText();
+    progressBar1_->setToolTip(QString());
+    noticeShown_ = false;
+}
+
+void Form1::ShowStatusText(const QString& text)
+{
+    // A notice stays until the user acts, and a running bar shows no text.
+    if (noticeShown_ || running_) {
+        return;
+    }
+    if (text.isEmpty()) {
+        HideBarText();
+    } else {
+        // A path too long for the bar keeps its end, the folder's name and its parents.
+        ShowBarText(text, Qt::ElideLeft);
+    }
+}
+
+void Form1::ShowBarText(const QString& text, Qt::TextElideMode elide)
+{
+    // One line in the bar, shortened when a long path makes it too wide.
+    const int room = progressBar1_->width() - 8;
+    QString shown = progressBar1_->fontMetrics().elidedText(text, elide, room);
+    // The bar puts numbers for "%p", "%v" and "%m" and has no escape: a zero-width space
+    // after each "%" keeps a path's "%" as it is.
+    shown.replace(QLatin1Char('%'), QStringLiteral("%\u200B"));
+    progressBar1_->setFormat(shown);
+    progressBar1_->setTextVisible(true);
+}
+
+void Form1::HideBarText()
+{
     progressBar1_->setTextVisible(false);
     progressBar1_->resetFormat();
-    progressBar1_->setToolTip(QString());
 }
 } // namespace ui

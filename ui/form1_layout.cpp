@@ -14,7 +14,6 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QTreeView>
 
 #include "engine/naming.h"
@@ -196,11 +195,7 @@ void Form1::BuildLeftColumn()
     RefreshDrives();
 
     dir1_ = Place(new QTreeView(frame3), "Dir1", {120, 1080, 3255, 2190});
-    dir1_->setHeaderHidden(true);
-    dir1_->setUniformRowHeights(true);
-    dir1_->installEventFilter(this);
-    dir1_->viewport()->installEventFilter(this);
-    dir1_->verticalScrollBar()->installEventFilter(this);
+    SetUpFolderList();
 
     MakeLabel(frame3, "Label5", "分類されるファイル", {120, 3480, 1575, 255});
     file1_ = Place(new QListWidget(frame3), "File1", {120, 3720, 2055, 810});

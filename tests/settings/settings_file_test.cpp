@@ -78,6 +78,40 @@ TEST_F(SettingsFileTest, ModelLineIsWrittenWhenOnAndRemovedWhenOff)
     EXPECT_EQ(LoadOptions().Model, 0);
 }
 
+TEST_F(SettingsFileTest, MediaAndNameDateKeysAreWrittenOnlyWhenOnLikeModel)
+{
+    using O = engine::RunOptions;
+    struct Case {
+        std::int16_t O::*field;
+        const char* line;
+    };
+    for (const Case& c :
+         {Case{&O::MediaDates, "MediaDates=1\r\n"}, Case{&O::NameDates, "NameDates=1\r\n"}}) {
+        SCOPED_TRACE(c.line);
+        engine::RunOptions options;
+        options.*c.field = 1;
+        ASSERT_TRUE(settings::SaveSettings(file(), "/p", options));
+        EXPECT_EQ(Read(), DefaultFile("/p") + c.line);
+        EXPECT_EQ(LoadOptions().*c.field, 1);
+
+        options.*c.field = 0;
+        ASSERT_TRUE(settings::SaveSettings(file(), "/p", options));
+        EXPECT_EQ(Read(), DefaultFile("/p"));
+        EXPECT_EQ(LoadOptions().*c.field, 0);
+    }
+    // Only the text "1" turns an option on, as with Model.
+    for (const char* text : {"0", "01", "2", "yes", ""}) {
+        Write(DefaultFile("/p") + "MediaDates=" + text + "\r\nNameDates=" + text + "\r\n");
+        EXPECT_EQ(LoadOptions().MediaDates, 0) << text;
+        EXPECT_EQ(LoadOptions().NameDates, 0) << text;
+    }
+    fs::remove(file());
+    engine::RunOptions both;
+    both.MediaDates = both.NameDates = both.Model = 1;
+    ASSERT_TRUE(settings::SaveSettings(file(), "/p", both));
+    EXPECT_EQ(Read(), DefaultFile("/p") + "Model=1\r\nMediaDates=1\r\nNameDates=1\r\n");
+}
+
 TEST_F(SettingsFileTest, SavedOptionsReadBackUnchanged)
 {
     engine::RunOptions options;

@@ -112,6 +112,8 @@ private slots:
     void dragThatOnlyOffersAMoveIsRefused();
     void fileAtTheTopStandsForTheRoot();
     void folderListChangesRelistTheFiles();
+    void chosenFolderIsReadable_data();
+    void chosenFolderIsReadable();
     void driveListMovesTheFolderList();
     void unreadableDriveKeepsTheFolderAndSaysSo();
     void refreshRereadsEverythingAndKeepsOpenFolders();
@@ -328,6 +330,58 @@ void Form1FolderTest::folderListChangesRelistTheFiles()
     QCOMPARE(h.window->SourceFolder(), start_);
     QCOMPARE(uitest::Listed(*h.window), QStringList({"s.jpg"}));
     QCOMPARE(drive1->currentIndex(), drive);
+}
+
+void Form1FolderTest::chosenFolderIsReadable_data()
+{
+    QTest::addColumn<QString>("below"); // the chosen folder below a temporary one
+    QTest::newRow("near the top") << "写真";
+    QTest::newRow("deep, long names")
+        << "Pictures/2024 summer trip/card_backup_2024-08-15/DCIM/100CANON_family_holiday";
+}
+
+void Form1FolderTest::chosenFolderIsReadable()
+{
+    QFETCH(QString, below);
+    QTemporaryDir root;
+    const QString folder = QDir(root.path()).filePath(below);
+    QVERIFY(QDir().mkpath(folder));
+    uitest::Harness h;
+    h.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+    QVERIFY(h.window->SetSourceFolder(folder));
+    auto* dir1 = h.Find<QTreeView>("Dir1");
+
+    // The chosen row's name, whole and in view: the list scrolls sideways to it.
+    QTRY_VERIFY([&] {
+        const QModelIndex current = dir1->currentIndex();
+        const QRect row = dir1->visualRect(current); // from the name to the column's end
+        const QRect name(row.topLeft(),
+                         QSize(dir1->sizeHintForIndex(current).width(), row.height()));
+        return current.isValid() && row.contains(name) && dir1->viewport()->rect().contains(name);
+    }());
+
+    // The whole path: for screen readers, and in the progress bar while the pointer rests on
+    // the folder list; when it is too long for the bar, its end with the folder's name.
+    const QString path = QDir::toNativeSeparators(folder);
+    QCOMPARE(dir1->accessibleDescription(), path);
+    // Moves of the pointer as the platform reports them, so that widgets see it come and go.
+    const auto pointTo = [&h](QWidget* widget) {
+        QTest::mouseMove(h.window->windowHandle(),
+                         widget->mapTo(h.window.get(), widget->rect().center()));
+    };
+    pointTo(h.Find("ExecuteButton"));
+    pointTo(dir1->viewport());
+    QTRY_VERIFY(!uitest::BarText(*h.window).isEmpty());
+    const QString shown = uitest::BarText(*h.window).remove(QChar(0x200B));
+    auto* bar = h.Find<QProgressBar>("ProgressBar1");
+    QVERIFY(bar->fontMetrics().horizontalAdvance(shown) <= bar->width());
+    QVERIFY2(shown == path || (shown.startsWith(QChar(0x2026)) && path.endsWith(shown.mid(1)) &&
+                               shown.contains(QDir::separator() + QDir(folder).dirName())),
+             qPrintable(shown));
+    QCOMPARE(uitest::Notice(*h.window), QString()); // no notice: gone when the pointer leaves
+    pointTo(h.Find("ExecuteButton"));
+    QTRY_COMPARE(uitest::BarText(*h.window), QString());
 }
 
 void Form1FolderTest::driveListMovesTheFolderList()

@@ -63,11 +63,19 @@ public:
     bool openSucceeds = true;
 };
 
-// The notice the window shows in its progress bar, or the empty text.
-inline QString Notice(const ui::Form1& window)
+// The text the window shows in its progress bar, or the empty text.
+inline QString BarText(const ui::Form1& window)
 {
     auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
     return bar != nullptr && bar->isTextVisible() ? bar->text() : QString();
+}
+
+// The notice the window shows in its progress bar, or the empty text. A notice carries its
+// whole text as the bar's tooltip; the status text of the control under the pointer does not.
+inline QString Notice(const ui::Form1& window)
+{
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    return bar != nullptr && !bar->toolTip().isEmpty() ? BarText(window) : QString();
 }
 
 // The names File1 shows, in order.
