@@ -14,17 +14,6 @@ std::string Digits(int value, std::size_t width)
     return text;
 }
 
-void SetDate(FileEntry& entry, const ExifInfo& info)
-{
-    entry.Year4 = info.Year4;
-    entry.Year2 = info.Year2;
-    entry.Month = info.Month;
-    entry.Day = info.Day;
-    entry.Hour = info.Hour;
-    entry.Minute = info.Minute;
-    entry.Second = info.Second;
-}
-
 } // namespace
 
 bool IsValidDate(int year, int month, int day)
@@ -72,7 +61,7 @@ std::error_code ReadFileDates(const std::string& path, const std::string& listed
         if (found.HasExif && !exif.HasExif && options.Model == 1)
             entry.CameraModel = "[" + found.CameraName + "]";
         if (found.HasDate) {
-            SetDate(entry, found);
+            CopyDateFields(found, entry);
             return {};
         }
     }
@@ -87,7 +76,7 @@ std::error_code ReadFileDates(const std::string& path, const std::string& listed
                 named.Minute = entry.Minute;
                 named.Second = entry.Second;
             }
-            SetDate(entry, named);
+            CopyDateFields(named, entry);
         }
     }
     return {};

@@ -65,6 +65,9 @@ std::string CameraNameFromTags(std::string_view make, std::string_view model);
 // as one without EXIF data. Pure: depends on the bytes alone.
 ExifInfo ParseExifHead(const HeadBuffer& head);
 
+// Copies Year4..Second of info into the record.
+void CopyDateFields(const ExifInfo& info, FileEntry& entry);
+
 // Writes what the head says into a record whose date fields hold the file time: the date
 // fields when a date was found, CameraModel ("[" name "]") when EXIF data was found and the
 // Model option is 1.
