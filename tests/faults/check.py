@@ -10,10 +10,18 @@ destination base) before a run, and compare the sandbox with it after the run:
   partial      a new file, under a final name, whose content matches no original
   empty        the same, empty: a name held for a copy when the run was killed (file systems
                without no-replace renames and hard links need one); reported apart
-  leftover     a new hidden ".velmora-part-*" file (reported apart from partial files)
+  leftover     a new hidden ".velmora-part-*" file, or a source taken aside as ".velmora-moved-*"
+               by a move killed before it removed it (reported apart from partial files)
   mtime        a new copy whose modification time differs from that of its original
-  escaped      a created path outside the destination base, or not at base/DATEFOLDER/NAME
+  escaped      a created path outside the destination base, or not at base/DATEFOLDER/NAME, or
+               a hidden one (a name starting with ".", which file managers do not show)
   exit         the run exited 0 although a fault fired, or exited 0 without storing every file
+  privilege    a new copy with a setuid, setgid or sticky bit (a file moved by rename, the same
+               inode, keeps its mode)
+  attributes   a copy that lost holes, "user." attributes or an ACL its destination keeps, or
+               whose group bits grew (added by the scenarios that check them)
+  plan         a --dry-run or --verbose line that does not say what the run does, or a dry run
+               that ends otherwise than the real run (added by the scenarios that check them)
 
 As a module: Snapshot(root) and Verify(...). From a shell:
   check.py snapshot ROOT > before.json
@@ -28,8 +36,10 @@ import stat
 import sys
 
 PART_PREFIX = ".velmora-part-"
+MOVED_PREFIX = ".velmora-moved-"
 
-KINDS = ("lost", "overwritten", "partial", "empty", "leftover", "mtime", "escaped", "exit")
+KINDS = ("lost", "overwritten", "partial", "empty", "leftover", "mtime", "escaped", "exit",
+         "privilege", "attributes", "plan")
 # Kinds that are reported but do not break the invariants.
 NOTED = ("empty", "leftover")
 
@@ -49,7 +59,8 @@ def Snapshot(root):
     """Every entry below root (hidden ones included), by path relative to root.
 
     Paths are bytes, so names that are not UTF-8 survive. Each value is a dict with kind
-    ("file", "dir", "link", "other"), and for files size, sha256 and mtime_ns.
+    ("file", "dir", "link", "other"), and for files size, sha256, mtime_ns, mode (the
+    permission and setuid/setgid/sticky bits), uid and inode (device and inode number).
     """
     root = os.fsencode(root)
     entries = {}
@@ -60,7 +71,8 @@ def Snapshot(root):
             st = os.lstat(path)
             if stat.S_ISREG(st.st_mode):
                 entries[rel] = {"kind": "file", "size": st.st_size, "sha256": _hash(path),
-                                "mtime_ns": st.st_mtime_ns}
+                                "mtime_ns": st.st_mtime_ns, "mode": stat.S_IMODE(st.st_mode),
+                                "uid": st.st_uid, "inode": [st.st_dev, st.st_ino]}
             elif stat.S_ISDIR(st.st_mode):
                 entries[rel] = {"kind": "dir"}
             elif stat.S_ISLNK(st.st_mode):
@@ -126,7 +138,8 @@ def Verify(before, root, base, sources, move=False, exit_code=None, fault_fired=
         if old["kind"] != "file" or rel in removed:
             continue
         new = after.get(rel)
-        if new is None:
+        if new is None or (new["kind"] != "file" and move and rel in sources):
+            # Moved away (and its name maybe taken by a date folder since).
             if move and rel in sources:
                 continue
             report.Add("overwritten", "%s is gone" % _show(rel))
@@ -156,8 +169,17 @@ def Verify(before, root, base, sources, move=False, exit_code=None, fault_fired=
             mtimes.setdefault(e["sha256"], []).append(e["mtime_ns"])
 
     stored = {}  # content -> number of new copies under the base
+    inodes = {tuple(e["inode"]) for e in before.values() if e["kind"] == "file" and "inode" in e}
     for rel, e in after.items():
         if rel in before and before[rel]["kind"] == e["kind"]:
+            continue
+        name = os.path.basename(rel)
+        if e["kind"] == "file" and name.startswith(os.fsencode(MOVED_PREFIX)) and \
+                e["sha256"] in known and any(os.path.dirname(s) == os.path.dirname(rel)
+                                             for s in sources):
+            # A moved source taken aside to be compared, when a kill came before its removal:
+            # its copy was flushed first, so this is a duplicate left behind, not a loss.
+            report.Add("leftover", _show(rel))
             continue
         inside = rel == base or rel.startswith(base + b"/")
         if not inside and base.startswith(rel + b"/") and e["kind"] == "dir":
@@ -165,6 +187,10 @@ def Verify(before, root, base, sources, move=False, exit_code=None, fault_fired=
         depth = len(rel[len(base) + 1:].split(b"/")) if rel.startswith(base + b"/") else 0
         if not inside:
             report.Add("escaped", "%s is outside the destination base" % _show(rel))
+            continue
+        if depth in (1, 2) and name.startswith(b".") and \
+                not (depth == 2 and name.startswith(os.fsencode(PART_PREFIX))):
+            report.Add("escaped", "%s is hidden" % _show(rel))
             continue
         if e["kind"] == "dir":
             if rel != base and depth != 1 and not base.startswith(rel + b"/"):
@@ -175,7 +201,8 @@ def Verify(before, root, base, sources, move=False, exit_code=None, fault_fired=
             continue
         if depth != 2:
             report.Add("escaped", "%s is not base/DATEFOLDER/NAME" % _show(rel))
-        name = os.path.basename(rel)
+        if e.get("mode", 0) & 0o7000 and tuple(e.get("inode", ())) not in inodes:
+            report.Add("privilege", "the copy %s has mode %o" % (_show(rel), e["mode"]))
         if name.startswith(os.fsencode(PART_PREFIX)):
             report.Add("leftover", _show(rel))
             continue
@@ -204,7 +231,7 @@ def Verify(before, root, base, sources, move=False, exit_code=None, fault_fired=
                     continue
                 if stored.get(e["sha256"], 0) == 0:
                     report.Add("exit", "exit 0 but %s was not stored" % _show(rel))
-                elif move and rel in after:
+                elif move and rel in after and after[rel]["kind"] == "file":
                     report.Add("exit", "exit 0 but the moved %s is still there" % _show(rel))
     return report
 

@@ -81,6 +81,35 @@ class CheckerTest(unittest.TestCase):
         # The folder "deeper" counts too.
         self.assertEqual(self.Verify(exit_code=None)["escaped"], 5)
 
+    def testHiddenDestinations(self):
+        self.Write("src/....../a.jpg", b"photo a")  # a date made of dots
+        self.Write("src/200102/.b.jpg", b"photo b")
+        self.assertEqual(self.Verify(exit_code=None)["escaped"], 2)
+
+    def testASourceTakenAsideByAKilledMove(self):
+        # Its copy is stored; the source waits under a hidden name in its folder.
+        self.Write("src/200102/a.jpg", b"photo a")
+        os.rename(os.path.join(self.root, "src/a.jpg"),
+                  os.path.join(self.root, "src/.velmora-moved-1-2-3-a.jpg"))
+        counts = self.Verify(move=True, exit_code=None)
+        self.assertEqual(self.Broken(counts), {"leftover": 1})
+        # Anything else by that name is no source of this run.
+        self.Write("src/200102/.velmora-moved-1-2-4-b.jpg", b"photo b")
+        self.assertEqual(self.Verify(move=True, exit_code=None)["escaped"], 1)
+
+    def testSetuidBitsOnCopiesOnly(self):
+        setuid = os.path.join(self.root, "src/a.jpg")
+        os.chmod(setuid, 0o4755)
+        self.before = check.Snapshot(self.root)
+        # Moved by rename: the same file, its mode unchanged.
+        os.rename(setuid, os.path.join(self.root, "src/200102/a.jpg"))
+        self.Write("src/200102/b.jpg", b"photo b")
+        self.assertEqual(self.Broken(self.Verify(move=True, exit_code=None)), {})
+        # A copy that kept the bit.
+        self.Write("src/200102/a[001].jpg", b"photo a")
+        os.chmod(os.path.join(self.root, "src/200102/a[001].jpg"), 0o2755)
+        self.assertEqual(self.Verify(move=True, exit_code=None)["privilege"], 1)
+
     def testExitStatus(self):
         # A fault fired: the run must say so.
         self.assertEqual(self.Verify(exit_code=0, fault_fired=True)["exit"], 3)

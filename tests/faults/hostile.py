@@ -104,6 +104,7 @@ def CraftedHeads():
     add("date-with-nul.jpg", Jpeg(Tiff(good, [Ascii(TAG_TAKEN, b"2004:04:2\x006 10:35:23")])))
     add("date-with-slash.jpg", Jpeg(Tiff(good, [Ascii(TAG_TAKEN, "2004:../26 10:35:23")])))
     add("date-dotdot.jpg", Jpeg(Tiff(good, [Ascii(TAG_TAKEN, "1...:..:.. ..:..:..")])))
+    add("date-dots-space.jpg", Jpeg(Tiff(good, [Ascii(TAG_TAKEN, "1 ..:..:.. ..:..:..")])))
     add("date-high-bytes.jpg", Jpeg(Tiff(good, [Ascii(TAG_TAKEN, b"2\xff\xfe\x80:\x85\xc0:26 10:35:23")])))
     add("model-slashes.jpg", Jpeg(Tiff([Ascii(TAG_MAKE, "../../etc"),
                                         Ascii(TAG_MODEL, "../../../tmp/x\0/y")],
@@ -118,6 +119,18 @@ def CraftedHeads():
     add("raw-model-mismatch.pef",
         Tiff([Ascii(TAG_MODEL, "PENTAX *ist D      ")], little=False)[:-1] + b"X")
     return heads
+
+
+def DotDates():
+    """(name, bytes) of camera JPEGs whose picture date holds dots in its fields: none may make
+    a folder or a name of dots (hidden in file managers)."""
+    dates = ["1 ..:..:.. ..:..:..", "1...:..:.. ..:..:..", "....:..:.. ..:..:..",
+             "2004:..:26 10:35:23", "2004:04:.. 10:35:23", "2004:04:26 ..:35:23",
+             "2004:04:26 10:..:23", "2004:04:26 10:35:..", "..04:04:26 10:35:23",
+             "2004:0.:2. 1.:3.:2.", ".:.:. .:.:."]
+    good = [Ascii(TAG_MAKE, "Acme"), Ascii(TAG_MODEL, "Acme Z10")]
+    return [("dots-%02d.jpg" % i, Jpeg(Tiff(good, [Ascii(TAG_TAKEN, date)])))
+            for i, date in enumerate(dates)]
 
 
 # The camera model texts above that make names longer than a file name may be.
