@@ -176,6 +176,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
         followCurrentFolder_ = false; // the user moves around the folder list
         break;
+    case QEvent::Resize:
+        if (watched == dir1_->viewport()) {
+            // Short names: the column still spans the list, so the chosen row is marked
+            // across it.
+            dir1_->header()->setMinimumSectionSize(dir1_->viewport()->width());
+        }
+        break;
     default:
         break;
     }
