@@ -279,3 +279,110 @@ TEST_F(CliTest, OutputThatCannotBeWrittenFailsTheRunAndLosesNothing)
 }
 
 } // namespace
+
+namespace {
+
+std::string Be32(std::uint32_t v)
+{
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
+}
+std::string Box(const std::string& type, const std::string& body)
+{
+    return Be32(static_cast<std::uint32_t>(8 + body.size())) + type + body;
+}
+
+// A QuickTime movie with Apple's creation-date, make and model keys in moov/meta.
+std::string AppleMovie(const std::string& creationDate)
+{
+    const auto key = [](const std::string& name) { return Be32(8 + name.size()) + "mdta" + name; };
+    const auto item = [](std::uint32_t index, const std::string& value) {
+        return Box(Be32(index), Box("data", Be32(1) + Be32(0) + value));
+    };
+    return Box("ftyp", "qt  " + Be32(0) + "qt  ") + Box("mdat", "frames") +
+           Box("moov", Box("meta", Box("hdlr", std::string(24, '\0')) +
+                                       Box("keys", Be32(0) + Be32(3) +
+                                                       key("com.apple.quicktime.creationdate") +
+                                                       key("com.apple.quicktime.make") +
+                                                       key("com.apple.quicktime.model")) +
+                                       Box("ilst", item(1, creationDate) + item(2, "Apple") +
+                                                       item(3, "iPhone 12"))));
+}
+
+} // namespace
+
+// The options beyond the window's panel: off, every plan is what it always was; on, media and
+// name dates come after the EXIF reader, and spoilt files stay on their file time.
+TEST_F(CliTest, MediaAndNameDatesChangeNothingUntilAskedFor)
+{
+    const test::Bytes tiff = test::TiffBuilder()
+                                 .Ascii(0x010F, "Acme")
+                                 .Ascii(0x0110, "Acme Z10")
+                                 .ExifAscii(0x9003, "2004:04:26 10:35:23")
+                                 .Build();
+    Add("camera.jpg", test::ToString(test::JpegApp1(tiff)), 1);
+    Add("IMG_20230708_223101.jpg", "a picture without EXIF", 2);
+    Add("IMG-20230709-WA0001.jpg", "a messenger picture", 3, 11, 12, 13);
+    Add("movie.mov", AppleMovie("2019-05-06T07:08:09+0200"), 4);
+    Add("IMG_20230710_101010.mov", AppleMovie("2019-13-06T07:08:09+0200"), 5); // no month 13
+    Add("cut.mov", AppleMovie("2019-05-06T07:08:09+0200").substr(0, 60), 6);
+    Add("spoilt.heic", Box("ftyp", "heic" + Be32(0) + "mif1heic") + std::string(300, '\xFF'), 7);
+    Add("notes.txt", "text", 8);
+
+    const auto plan = [&](std::vector<std::string> flags) {
+        flags.insert(flags.end(), {"--dry-run", "--model", "--names", "6", src.string()});
+        const Outcome o = Run(flags);
+        EXPECT_EQ(o.status, 0) << o.err;
+        std::map<std::string, std::string> to; // name -> destination relative to src
+        for (std::size_t at = 0, end; (end = o.out.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            const std::string line = o.out.substr(at, end - at);
+            const std::size_t tab = line.find('\t');
+            to[fs::path(line.substr(0, tab)).filename().string()] =
+                fs::relative(line.substr(tab + 1), src).string();
+        }
+        return to;
+    };
+    const std::map<std::string, std::string> today = {
+        {"camera.jpg", "040426/0404261035[Acme Z10].jpg"},
+        {"IMG_20230708_223101.jpg", "020402/0204021035.jpg"},
+        {"IMG-20230709-WA0001.jpg", "020403/0204031112.jpg"},
+        {"movie.mov", "020404/0204041035.mov"},
+        {"IMG_20230710_101010.mov", "020405/0204051035.mov"},
+        {"cut.mov", "020406/0204061035.mov"},
+        {"spoilt.heic", "020407/0204071035.heic"},
+        {"notes.txt", "020408/0204081035.txt"},
+    };
+    EXPECT_EQ(plan({}), today);
+
+    std::map<std::string, std::string> media = today;
+    media["movie.mov"] = "190506/1905060708[Apple iPhone 12].mov";
+    media["IMG_20230710_101010.mov"] = "020405/0204051035[Apple iPhone 12].mov";
+    EXPECT_EQ(plan({"--media-dates"}), media);
+
+    std::map<std::string, std::string> named = today;
+    named["IMG_20230708_223101.jpg"] = "230708/2307082231.jpg";
+    named["IMG-20230709-WA0001.jpg"] = "230709/2307091112.jpg"; // the clock of the file time
+    named["IMG_20230710_101010.mov"] = "230710/2307101010.mov";
+    EXPECT_EQ(plan({"--name-dates"}), named);
+
+    std::map<std::string, std::string> both = named;
+    both["movie.mov"] = media["movie.mov"];
+    both["IMG_20230710_101010.mov"] = "230710/2307101010[Apple iPhone 12].mov";
+    EXPECT_EQ(plan({"--media-dates", "--name-dates"}), both);
+
+    const Outcome help = Run({"--help"});
+    EXPECT_NE(help.out.find("--media-dates"), std::string::npos);
+    EXPECT_NE(help.out.find("--name-dates"), std::string::npos);
+
+    // The settings file turns them on as the flags do.
+    test::WriteFile(dir / "kestrum.ini", "[kestrum]\r\nVersion=0.4.5\r\nDirPattern=4\r\n"
+                                         "RenamePattern=6\r\nDestPattern=1\r\nFileNameCase=0\r\n"
+                                         "ExtCase=0\r\nMove=0\r\nSuffix=0\r\nModel=1\r\n"
+                                         "MediaDates=1\r\nNameDates=1\r\n");
+    const Outcome fromFile =
+        Run({"--dry-run", "--settings", (dir / "kestrum.ini").string(), src.string()});
+    EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_NE(fromFile.out.find("190506/1905060708[Apple iPhone 12].mov"), std::string::npos);
+    EXPECT_NE(fromFile.out.find("230708/2307082231.jpg"), std::string::npos);
+}
