@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 
-.PHONY: run build test fuzz faults screenshot bench format clean
+.PHONY: run build test fuzz fuzz-video faults screenshot bench bench-media format clean
 
 # Installs what is missing, builds optimised, opens the window.
 run: build
@@ -33,6 +33,17 @@ fuzz:
 	./build/fuzz/fuzz/exif_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=6000 \
 	    -dict=fuzz/exif.dict build/fuzz/corpus fuzz/seeds
 
+# The video box reader under libFuzzer for FUZZ_SECONDS seconds (not part of CI); seeds are
+# the byte-built and tool-made movies in fuzz/video-seeds.
+fuzz-video:
+	scripts/bootstrap fuzz
+	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+	    -DVELMORA_FUZZ=ON -DVELMORA_WINDOW=OFF -DBUILD_TESTING=OFF
+	cmake --build build/fuzz -j $(JOBS) --target video_fuzzer
+	mkdir -p build/fuzz/video-corpus
+	./build/fuzz/fuzz/video_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
+	    -dict=fuzz/video.dict build/fuzz/video-corpus fuzz/video-seeds
+
 # Faults, bad input and load against velmora-cli, with the invariant checker after every run;
 # needs root for its mounts (what it cannot do it skips and says so). Prints one summary line.
 faults:
@@ -48,6 +59,11 @@ screenshot:
 
 bench:
 	bench/run
+
+# Dry runs with --media-dates on HEIC, raw and video files, and with every option off against
+# the build before media dates (see bench/README.md).
+bench-media:
+	bench/media
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

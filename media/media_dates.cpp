@@ -26,7 +26,7 @@ constexpr std::size_t kHeadBytes = 64 << 10;
 // after them, which is where raw files keep their EXIF directories; when that gives no date
 // the file is read whole, up to kMaxMapBytes (larger files then give none).
 constexpr std::size_t kMapFill = 1 << 20;
-constexpr std::uint64_t kMaxMapBytes = std::uint64_t{1} << 30;
+constexpr std::uint64_t kMaxMapBytes = std::uint64_t{256} << 20;
 
 // An open regular file, closed with this object.
 class File {
