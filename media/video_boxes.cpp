@@ -99,7 +99,7 @@ public:
     {
         const std::uint64_t length = std::min<std::uint64_t>(box.end - box.body, limit);
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-        if (!Read(box.body, bytes.data(), bytes.size()))
+        if (!bytes.empty() && !Read(box.body, bytes.data(), bytes.size()))
             bytes.clear();
         return bytes;
     }
@@ -241,7 +241,8 @@ bool MemorySource::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n
 {
     if (offset > bytes_.size() || bytes_.size() - offset < n)
         return false;
-    std::memcpy(out, bytes_.data() + offset, n);
+    if (n > 0) // an empty read may come with no buffer at all
+        std::memcpy(out, bytes_.data() + offset, n);
     return true;
 }
 

@@ -139,6 +139,10 @@ TEST(VideoBoxesTest, BoxLayoutsAndEdges)
          kFtyp + Box("moov", Box("meta", kHdlr + Keys({"com.apple.quicktime.make"}) +
                                              Box("ilst", Item(1, "\1\2", 21)))),
          std::nullopt},
+        {"empty boxes",
+         kFtyp +
+             Box("moov", Box("meta", kHdlr + Box("keys", "") + Box("ilst", "")) + Box("mvhd", "")),
+         std::nullopt},
         {"a key larger than its box",
          kFtyp + Box("moov", Box("meta", kHdlr +
                                              Box("keys", Be32(0) + Be32(1) + Be32(5000) +
