@@ -6,23 +6,7 @@
 #include <string>
 
 #include "engine/exif_reader.h"
-
-namespace {
-
-bool HasPathOrControl(const std::string& text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '/' || c == '\\' || c < 32 || c == 0x7F)
-            return true;
-        // U+0080..U+009F (C1 controls) in UTF-8: C2 80..C2 9F.
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
+#include "fuzz/fuzz_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -31,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const engine::ExifInfo info = engine::ParseExifHead(head);
     if (!info.HasExif && (info.HasDate || !info.CameraName.empty()))
         __builtin_trap();
-    if (HasPathOrControl(info.CameraName))
+    if (fuzz::HasPathOrControl(info.CameraName))
         __builtin_trap();
     // Date fields also never hold a dot: a folder of dots would be hidden or climb up.
     for (const auto* field :
          {&info.Year4, &info.Year2, &info.Month, &info.Day, &info.Hour, &info.Minute, &info.Second})
-        if (HasPathOrControl(*field) || field->find('.') != std::string::npos)
+        if (fuzz::HasPathOrControl(*field) || field->find('.') != std::string::npos)
             __builtin_trap();
     return 0;
 }

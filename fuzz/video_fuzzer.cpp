@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/date_source.h"
+#include "fuzz/fuzz_checks.h"
 #include "media/video_boxes.h"
 
 namespace {
@@ -17,18 +18,6 @@ bool Digits(const std::string& text, std::size_t n)
         if (c < '0' || c > '9')
             return false;
     return true;
-}
-
-bool HasPathOrControl(const std::string& text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '/' || c == '\\' || c < 32 || c == 0x7F)
-            return true;
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F)
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -54,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   std::stoi(info.Second)))
             __builtin_trap();
     }
-    if (HasPathOrControl(info.CameraName))
+    if (fuzz::HasPathOrControl(info.CameraName))
         __builtin_trap();
     return 0;
 }
