@@ -23,8 +23,9 @@ namespace {
 // answered from them.
 constexpr std::size_t kHeadBytes = 64 << 10;
 // exiv2 maps TIFF-based files whole. The map holds the file's first kMapFill bytes and zeros
-// after them, which is where raw files keep their EXIF directories; when that gives no date
-// the file is read whole, up to kMaxMapBytes (larger files then give none).
+// after them (zeros never make a date), which is where raw files keep their EXIF directories;
+// when that gives no DateTimeOriginal the file is read whole, up to kMaxMapBytes (larger files
+// then give none).
 constexpr std::size_t kMapFill = 1 << 20;
 constexpr std::uint64_t kMaxMapBytes = std::uint64_t{256} << 20;
 
@@ -228,10 +229,11 @@ bool HasTag(const Exiv2::ExifData& exif, const char* key)
     return exif.findKey(Exiv2::ExifKey(key)) != exif.end();
 }
 
-// One reading by exiv2. partial tells whether exiv2 mapped the file and saw only its start.
+// One reading by exiv2. incomplete tells whether exiv2 mapped the file, saw only its start and
+// found no DateTimeOriginal there: a better date may lie further on.
 engine::ExifInfo ReadPicture(const File& file, const std::string& path,
                              const std::vector<std::uint8_t>& head, std::size_t mapFill,
-                             bool& partial)
+                             bool& incomplete)
 {
     engine::ExifInfo info;
     auto* io = new FileIo(file, path, head, mapFill);
@@ -241,14 +243,18 @@ engine::ExifInfo ReadPicture(const File& file, const std::string& path,
     if (image.get() == nullptr || image->mimeType().rfind("video/", 0) == 0)
         return info;
     image->readMetadata();
-    partial = io->MapWasPartial();
+    incomplete = io->MapWasPartial();
     const Exiv2::ExifData& exif = image->exifData();
     if (exif.empty())
         return info;
+    int rank = 0;
     for (const char* key : {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal",
-                            "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime"})
+                            "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime"}) {
         if (engine::TakeExifDate(TagBytes(exif, key), info))
             break;
+        ++rank;
+    }
+    incomplete = incomplete && rank > 1;
     // Panasonic's raw files keep Make and Model in a directory of their own.
     for (const char* group : {"Exif.Image.", "Exif.PanasonicRaw."}) {
         const std::string make = std::string(group) + "Make", model = std::string(group) + "Model";
@@ -285,13 +291,11 @@ engine::ExifInfo MediaDateReader::ReadDates(const std::string& path)
             FileSource source(file);
             return VideoCaptureInfo(ReadVideoTags(source));
         }
-        bool partial = false;
-        engine::ExifInfo info = ReadPicture(file, path, head, kMapFill, partial);
-        if (!info.HasDate && partial) {
-            partial = false;
-            info = ReadPicture(file, path, head, static_cast<std::size_t>(kMaxMapBytes), partial);
-        }
-        return info;
+        bool incomplete = false;
+        const engine::ExifInfo info = ReadPicture(file, path, head, kMapFill, incomplete);
+        if (!incomplete)
+            return info;
+        return ReadPicture(file, path, head, static_cast<std::size_t>(kMaxMapBytes), incomplete);
     } catch (...) { // exiv2's errors, allocation failures: a file without a date
         return {};
     }

@@ -146,6 +146,9 @@ void MakeByteFiles(const fs::path& folder)
     test::WriteFile(folder / "raw.cr2", Tiff(make, model, taken, std::string("\x2a\0", 2),
                                              std::string("CR\x02\0\0\0\0\0", 8)));
     test::WriteFile(folder / "raw.orf", Tiff(make, model, taken, "RO"));
+    // Its directories 3 MB into the file, past the part a first reading looks at.
+    test::WriteFile(folder / "late.tif",
+                    Tiff(make, model, taken, std::string("\x2a\0", 2), std::string(3 << 20, '\0')));
     test::WriteFile(folder / "raw.rw2", Tiff(make, model, taken, std::string("\x55\0", 2)));
     test::WriteFile(folder / "raw.raf", Raf(Tiff(make, model, taken)));
     test::WriteFile(folder / "raw.cr3", Cr3(make, model, taken));
@@ -186,6 +189,7 @@ TEST_F(MediaDatesTest, EveryFormatGivesItsCaptureDateAndCamera)
     const Case cases[] = {
         {"raw.cr2", "20220102030405", "Canon EOS R5", false},
         {"raw.orf", "20220102030405", "Canon EOS R5", false},
+        {"late.tif", "20220102030405", "Canon EOS R5", false},
         {"raw.rw2", "20220102030405", "Canon EOS R5", false},
         {"raw.raf", "20220102030405", "Canon EOS R5", false},
         {"raw.cr3", "20220102030405", "Canon EOS R5", false},
