@@ -339,6 +339,12 @@ private:
     media::MediaDateReader mediaDates_;
 };
 
+// "1 file", "2 files".
+std::string Counted(std::size_t n, const char* noun)
+{
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 // The output could not be written: what the run did is said on standard error instead.
 // done is the past tense of the run's work ("copied", "moved", "planned").
 int OutputFailed(int error, const engine::RunResult& result, const char* done)
@@ -347,8 +353,9 @@ int OutputFailed(int error, const engine::RunResult& result, const char* done)
                  std::strerror(error));
     if (!result.ok && result.error.kind != engine::RunError::Kind::Stopped)
         std::fprintf(stderr, "velmora-cli: %s\n", result.error.message.c_str());
-    std::fprintf(stderr, "velmora-cli: %s; %zu files %s.\n",
-                 result.ok ? "the run ended" : "the run stopped there", result.filesStored, done);
+    std::fprintf(stderr, "velmora-cli: %s; %s %s.\n",
+                 result.ok ? "the run ended" : "the run stopped there",
+                 Counted(result.filesStored, "file").c_str(), done);
     return kRunFailed;
 }
 
@@ -443,15 +450,18 @@ int main(int argc, char* argv[])
         }
         std::fprintf(stderr, "velmora-cli: %s\n", result.error.message.c_str());
         if (result.filesStored > 0)
-            std::fprintf(stderr, "velmora-cli: %zu files were stored before the failure.\n",
-                         result.filesStored);
+            std::fprintf(stderr, "velmora-cli: %s %s before the failure.\n",
+                         Counted(result.filesStored, "file").c_str(),
+                         line.dryRun ? "planned"
+                                     : (result.filesStored == 1 ? "was stored" : "were stored"));
         return kRunFailed;
     }
     if (!line.quiet) {
         std::FILE* out = listing ? stderr : stdout;
         const int written =
-            std::fprintf(out, "%zu files %s, %zu folders %s, %.2f s\n", result.filesStored, done,
-                         result.foldersMade, line.dryRun ? "to make" : "made", seconds);
+            std::fprintf(out, "%s %s, %s %s, %.2f s\n", Counted(result.filesStored, "file").c_str(),
+                         done, Counted(result.foldersMade, "folder").c_str(),
+                         line.dryRun ? "to make" : "made", seconds);
         if ((written < 0 || std::fflush(out) != 0) && out == stdout)
             return OutputFailed(errno, result, done);
     }

@@ -235,7 +235,8 @@ private:
             if (!plannedFolders_.insert(dateFolder).second)
                 return true;
             DateFolderResult opened;
-            if (baseFd_ >= 0)
+            // A listed file of that name that an earlier move took away is no obstacle.
+            if (baseFd_ >= 0 && plannedMoves_.count(dateFolder) == 0)
                 opened = OpenDateFolder(baseFd_, destBase_, name, false);
             if (opened.error)
                 return FolderFailure(opened, dateFolder);
@@ -318,6 +319,8 @@ private:
                 return Fail(Failure({ENAMETOOLONG, std::generic_category()}, dest.path, "store"));
             if (settings_.dryRun) {
                 plannedPaths_.insert(dest.path);
+                if (options_.Move == 1)
+                    plannedMoves_.insert(source);
                 Stored(source, dest.path);
                 return true;
             }
@@ -430,6 +433,7 @@ private:
     std::set<std::string> plannedPaths_;   // dry run: names handed out so far
     std::set<std::string> plannedFolders_; // dry run: date folders seen so far
     std::set<std::string> absentFolders_;  // dry run: those of them that do not exist yet
+    std::set<std::string> plannedMoves_;   // dry run: sources moved away so far
 };
 
 } // namespace

@@ -424,6 +424,28 @@ StoreResult Changed(const std::string& source, const std::string& copyPath,
     return changed;
 }
 
+// A rename moves whatever holds the source's name at that moment. When that is no longer the
+// regular file that was looked at (a FIFO, a link or a folder swapped in meanwhile), it is put
+// back without replacing anything and the store fails: only listed files are ever moved.
+StoreResult CheckRenamed(const std::string& source, const FolderHandle& folder,
+                         const std::string& name, const struct stat& before)
+{
+    struct stat now {};
+    if (::fstatat(folder.fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_dev == before.st_dev && now.st_ino == before.st_ino && S_ISREG(now.st_mode))
+        return {};
+    StoreResult swapped = Failure(EINVAL, source, "move");
+    swapped.message = "\"" + source +
+                      "\" was replaced by something that is not the listed file while it was "
+                      "moved, so it was left where it was.";
+    if (::renameat2(folder.fd, name.c_str(), AT_FDCWD, source.c_str(), RENAME_NOREPLACE) != 0)
+        swapped.message = "\"" + source +
+                          "\" was replaced by something that is not the listed file while it "
+                          "was moved; that entry is now \"" +
+                          JoinPath(folder.path, name) + "\".";
+    return swapped;
+}
+
 } // namespace
 
 StoreResult StoreCopy(const std::string& source, const FolderHandle& folder,
@@ -440,7 +462,7 @@ StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
         return Failure(errno, source, "open");
     if (S_ISREG(st.st_mode)) {
         if (::renameat2(AT_FDCWD, source.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) == 0)
-            return {};
+            return CheckRenamed(source, folder, name, st);
         const int renameError = errno;
         if (renameError == EEXIST)
             return Taken();

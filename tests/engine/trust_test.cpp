@@ -230,6 +230,21 @@ TEST_F(TrustRunTest, TheDryRunStopsWhereTheRealRunWouldWithTheSameMessage)
     }
 }
 
+TEST_F(TrustRunTest, TheDryRunOfAMoveKnowsThatEarlierFilesLeave)
+{
+    // "020427" is a file dated the 26th: the move takes it away before the 27th needs the
+    // name as a folder, so both runs go through.
+    Add("020427", "in the way until moved", 26);
+    Add("b.txt", "b", 27);
+    RunOptions options;
+    options.Move = 1;
+    const RunResult planned = RunWith(options, {true, {}});
+    EXPECT_TRUE(planned.ok) << planned.error.message;
+    const RunResult real = RunWith(options);
+    EXPECT_TRUE(real.ok) << real.error.message;
+    EXPECT_EQ(test::Tree(src), (std::vector<std::string>{"020426/020427", "020427/b.txt"}));
+}
+
 TEST_F(TrustRunTest, ADateFolderSwappedForALinkDuringTheRunLeadsNothingOutside)
 {
     test::TempFolder elsewhere;
