@@ -87,6 +87,7 @@ Form1::Form1(QString programFolder, QWidget* parent)
     ApplyCompactStyle();
     SetTabOrder();
     ConnectHandlers();
+    BuildOptionsMenu();
     SetUpDropTargets();
     SetDetailShown(true);
     SetSourceFolder(QDir::currentPath());
@@ -155,6 +156,7 @@ void Form1::StartUp(const QString& argument)
     } else {
         SetDetailShown(true);
     }
+    ApplyMenuSettings(texts); // a legacy layout or a first start leaves every entry off
 
     // A folder that is not there (or cannot be read) leaves the list on the current folder;
     // the saved folder is not tried after a command-line folder that failed.

@@ -19,6 +19,7 @@ class QCheckBox;
 class QComboBox;
 class QFileSystemModel;
 class QListWidget;
+class QMenu;
 class QMimeData;
 class QProgressBar;
 class QPushButton;
@@ -179,6 +180,11 @@ private:
     void OnRunEnded(const engine::RunResult& result);
     void ReportRunFailure(const engine::RunError& error);
 
+    // form1_menu.cpp
+    void BuildOptionsMenu();
+    // Sets the menu's entries, and so their options, from the settings file.
+    void ApplyMenuSettings(const settings::SettingsTexts& texts);
+
     // form1.cpp
     void EndProgram(int exitCode);
     std::string SettingsFilePath() const;
@@ -224,6 +230,7 @@ private:
     QButtonGroup* renameGroup_ = nullptr; // Frame2: RenamePattern
     QButtonGroup* destGroup_ = nullptr;   // Frame4: DestPattern
     QButtonGroup* suffixGroup_ = nullptr; // Frame6: Suffix
+    QMenu* optionsMenu_ = nullptr;        // the detail panel's context menu
 };
 
 } // namespace ui

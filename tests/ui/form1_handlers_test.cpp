@@ -1,6 +1,8 @@
 // Option and check handlers, the detail toggle, the about box and the settings written at close.
 
+#include <QAction>
 #include <QDir>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 
@@ -49,6 +51,8 @@ private slots:
     void aboutShowsTheCaption();
     void closingSavesTheSettings_data();
     void closingSavesTheSettings();
+    void menuOptions_data();
+    void menuOptions();
 };
 
 void Form1HandlersTest::optionButtons_data()
@@ -256,6 +260,65 @@ void Form1HandlersTest::closingSavesTheSettings()
     QCOMPARE(texts.YYYY, std::string("4"));
     QCOMPARE(texts.Model, std::string());
     QVERIFY(h.endCodes.empty());
+}
+
+void Form1HandlersTest::menuOptions_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("frame"); // where the right click goes
+    QTest::newRow("MediaDatesAction") << "MediaDates"
+                                      << "Frame1";
+    QTest::newRow("NameDatesAction") << "NameDates"
+                                     << "Frame6";
+}
+
+// An option of the context menu: read at start, opened by a right click on the detail panel,
+// written to the run options when toggled, saved only while on.
+void Form1HandlersTest::menuOptions()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, frame);
+    uitest::Harness h;
+    QFile ini(h.SettingsFile());
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(("[kestrum]\r\nVersion=0.4.5\r\nDirPath=\r\nDirPattern=4\r\nRenamePattern=1\r\n"
+               "DestPattern=1\r\nFileNameCase=0\r\nExtCase=0\r\nMove=0\r\nSuffix=0\r\n"
+               "Detail=1\r\nYYYY=0\r\n" +
+               key + "=1\r\n")
+                  .toUtf8());
+    ini.close();
+    h.window->StartUp(QString());
+    h.window->show();
+    const auto field = [&] {
+        const engine::RunOptions o = h.window->Options();
+        return key == "MediaDates" ? o.MediaDates : o.NameDates;
+    };
+    auto* action = h.window->findChild<QAction*>(QTest::currentDataTag());
+    QVERIFY(action != nullptr);
+    QVERIFY(action->isChecked());
+    QCOMPARE(field(), 1);
+
+    auto* menu = h.window->findChild<QMenu*>(QStringLiteral("OptionsMenu"));
+    auto* box = h.window->findChild<QWidget*>(frame);
+    QVERIFY(menu != nullptr && box != nullptr);
+    QVERIFY(!menu->isVisible());
+    emit box->customContextMenuRequested(QPoint(5, 5));
+    QTRY_VERIFY(menu->isVisible());
+    QVERIFY(menu->actions().contains(action));
+    menu->hide();
+
+    action->trigger();
+    QCOMPARE(field(), 0);
+    QVERIFY(h.window->close());
+    settings::SettingsTexts texts =
+        settings::LoadSettings(QFile::encodeName(h.SettingsFile()).toStdString());
+    QCOMPARE(key == "MediaDates" ? texts.MediaDates : texts.NameDates, std::string());
+
+    h.Reopen();
+    h.window->StartUp(QString());
+    QVERIFY(!h.window->findChild<QAction*>(QTest::currentDataTag())->isChecked());
+    h.window->findChild<QAction*>(QTest::currentDataTag())->trigger();
+    QCOMPARE(field(), 1);
 }
 
 QTEST_MAIN(Form1HandlersTest)
