@@ -50,8 +50,9 @@ Options:
   --name-dates        date files without such a date by a date in their name
                       (IMG_20230708_223101.jpg, Screenshot_2023-07-08-22-31-01.png)
   --settings [FILE]   take the options, and FOLDER when none is given, from a
-                      settings file (default: kestrum.ini beside the program);
-                      options given here override it; the file is only read
+                      settings file (default: the window's kestrum.ini, beside the
+                      program or in ~/.config/velmora); options given here override
+                      it; the file is only read
   --dry-run           change nothing; print the plan (source TAB destination)
   --verbose           print each store as it happens (source TAB destination)
   -0, --null          end each source and destination with a NUL byte instead of

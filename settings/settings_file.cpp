@@ -1,9 +1,11 @@
 #include "settings/settings_file.h"
 
 #include <array>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/path_text.h"
 
@@ -64,9 +66,23 @@ std::int16_t InRangeOr(std::optional<std::int16_t> value, std::initializer_list<
     return fallback;
 }
 
+// Makes the folders that lead to path where they are missing (private, as a user's
+// configuration folders are); one that cannot be made shows when the file is written.
+void MakeFoldersFor(const std::string& path)
+{
+    const std::string folder = engine::FolderOfPath(path);
+    struct stat st {};
+    if (folder == "/" || folder == "." || ::stat(folder.c_str(), &st) == 0)
+        return;
+    MakeFoldersFor(folder);
+    ::mkdir(folder.c_str(), 0700);
+}
+
 bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
                          const engine::RunOptions& options, const BeforeReplaceHook& beforeReplace)
 {
+    if (file == UserSettingsFile()) // the user's configuration folder may not exist yet
+        MakeFoldersFor(file);
     auto document = LoadProfileForUpdate(file);
     if (!document)
         return false;
@@ -112,11 +128,26 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
 
 std::string SettingsFile(const std::string& programFolder)
 {
-    if (programFolder.empty())
-        return SettingsFileName;
-    if (programFolder.back() == '/')
-        return programFolder + SettingsFileName;
-    return programFolder + "/" + SettingsFileName;
+    // Beside the program while its folder can be written (a portable copy, a build folder).
+    if (::access(programFolder.empty() ? "." : programFolder.c_str(), W_OK) == 0) {
+        if (programFolder.empty())
+            return SettingsFileName;
+        return engine::JoinPath(programFolder, SettingsFileName);
+    }
+    return UserSettingsFile();
+}
+
+std::string UserSettingsFile()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config != nullptr && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = engine::JoinPath(home != nullptr && home[0] == '/' ? home : "/", ".config");
+    }
+    return engine::JoinPath(engine::JoinPath(base, "velmora"), SettingsFileName);
 }
 
 SettingsTexts LoadSettings(const std::string& file)

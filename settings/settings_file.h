@@ -12,8 +12,14 @@ namespace settings {
 inline constexpr const char* SettingsFileName = "kestrum.ini";
 inline constexpr const char* SettingsSection = "kestrum";
 
-// The settings file beside the program: programFolder + "/kestrum.ini".
+// Where the settings live: beside the program (programFolder + "/kestrum.ini") while the
+// user can write the program's folder, as a portable copy is used; otherwise, for a program
+// installed where the user cannot write, UserSettingsFile().
 std::string SettingsFile(const std::string& programFolder);
+
+// $XDG_CONFIG_HOME/velmora/kestrum.ini, or ~/.config/velmora/kestrum.ini when that variable
+// is unset or not absolute. Saving creates the missing folders.
+std::string UserSettingsFile();
 
 // The texts read from the settings file, one per key; what the layout does not carry is empty.
 struct SettingsTexts {

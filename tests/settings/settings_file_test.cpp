@@ -425,10 +425,45 @@ TEST(ParseSettingNumberTest, NumberRule)
     }
 }
 
-TEST(SettingsFilePathTest, FileBesideTheProgram)
+TEST(SettingsFilePathTest, BesideTheProgramWhenWritableElseInTheUsersConfiguration)
 {
-    EXPECT_EQ(settings::SettingsFile("/opt/velmora"), "/opt/velmora/kestrum.ini");
-    EXPECT_EQ(settings::SettingsFile("/"), "/kestrum.ini");
+    test::TempFolder temp;
+    const std::string program = (temp / "bin").string();
+    fs::create_directory(program);
+    const std::string home = (temp / "home").string();
+    const char* oldHome = std::getenv("HOME");
+    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string keptHome = oldHome ? oldHome : "", keptConfig = oldConfig ? oldConfig : "";
+    const struct {
+        std::string programFolder;
+        const char* config; // XDG_CONFIG_HOME, nullptr: unset
+        std::string file;
+    } cases[] = {
+        {program, nullptr, program + "/kestrum.ini"},
+        {program + "/missing", nullptr, home + "/.config/velmora/kestrum.ini"},
+        {program + "/missing", "/xdg", "/xdg/velmora/kestrum.ini"},
+        {program + "/missing", "relative", home + "/.config/velmora/kestrum.ini"},
+    };
+    ::setenv("HOME", home.c_str(), 1);
+    for (const auto& c : cases) {
+        if (c.config != nullptr)
+            ::setenv("XDG_CONFIG_HOME", c.config, 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+        EXPECT_EQ(settings::SettingsFile(c.programFolder), c.file) << c.config;
+    }
+    // The first save makes the folders.
+    ::unsetenv("XDG_CONFIG_HOME");
+    const std::string file = settings::SettingsFile(program + "/missing");
+    EXPECT_TRUE(settings::SaveSettings(file, "/pics", engine::RunOptions{}));
+    EXPECT_EQ(settings::LoadSettings(file).DirPath, "/pics");
+    EXPECT_EQ(fs::status(home + "/.config/velmora").permissions() & fs::perms::all,
+              fs::perms::owner_all);
+    ::setenv("HOME", keptHome.c_str(), 1);
+    if (oldConfig != nullptr)
+        ::setenv("XDG_CONFIG_HOME", keptConfig.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(StartFolderTest, FolderOfFileCutsAtTheLastSeparator)
