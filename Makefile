@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 
-.PHONY: run build test fuzz fuzz-video faults screenshot bench bench-media format clean
+.PHONY: run build test fuzz fuzz-video faults screenshot bench bench-media format clean install package
 
 # Installs what is missing, builds optimised, opens the window.
 run: build
@@ -56,6 +56,15 @@ screenshot:
 	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build build/release -j $(JOBS)
 	scripts/screenshot build/release/app/velmora docs/screenshot.png
+
+# Installs the programs, the menu entry, icons, manual pages and completion under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install build/release --prefix $(PREFIX)
+
+# A Debian package (build/release/velmora_VERSION_ARCH.deb); scripts/check-package tries it.
+package: build
+	cd build/release && cpack -G DEB
 
 bench:
 	bench/run

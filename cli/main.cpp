@@ -13,8 +13,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include <QtGlobal>
+
+#include "cli/terminal_host.h"
 #include "engine/classification_run.h"
 #include "engine/file_list.h"
+#include "engine/json_text.h"
 #include "engine/naming.h"
 #include "engine/path_text.h"
 #include "engine/run_options.h"
@@ -26,43 +30,55 @@ namespace {
 
 enum ExitStatus { kDone = 0, kRunFailed = 1, kUsage = 2, kOverflow = 3 };
 
-constexpr const char* kUsageText = R"(Usage: velmora-cli [OPTIONS] FOLDER
-Copies (or moves) every file of FOLDER into folders named after the files' dates: the EXIF
+constexpr const char* kUsageText = R"(Usage: velmora-cli [OPTION]... FOLDER
+Copy (or move) every file of FOLDER into folders named after the files' dates: the EXIF
 picture date of camera JPEGs, then (when asked for) the capture date of other pictures and
 videos and a date in the name, else the modification time. Nothing is ever overwritten.
 
-Options:
-  --folders yyyymm|yyyymmdd|yymmdd|yy_mmdd|yymm   date folder names (default yymmdd)
-  --names 1..6        stored names: 1 unchanged, 2 yymmdd+name, 3 mmdd+name,
-                      4 yymmdd####, 5 mmddhhmmss, 6 yymmddhhmm (default 1)
-  --dest source|desktop|documents
-                      make the date folders in FOLDER (default), or in a folder
-                      "分類" on the Desktop or in Documents
-  --lower-name        lower-case the whole name, extension included
-  --lower-ext         lower-case the extension
-  --move              move the files instead of copying them
-  --suffix number|letter
-                      clash suffix style: [001], [002], ... (default) or a, b, ...
-  --yyyy              four-digit years in stored names
-  --model             add the camera model, as [model], to stored names
-  --media-dates       date HEIC, AVIF, raw, TIFF, PNG, WebP and MP4/MOV files (and
-                      JPEGs the EXIF reader misses) by the capture date they hold
-  --name-dates        date files without such a date by a date in their name
-                      (IMG_20230708_223101.jpg, Screenshot_2023-07-08-22-31-01.png)
-  --settings [FILE]   take the options, and FOLDER when none is given, from a
-                      settings file (default: the window's kestrum.ini, beside the
-                      program or in ~/.config/velmora); options given here override
-                      it; the file is only read
-  --dry-run           change nothing; print the plan (source TAB destination)
-  --verbose           print each store as it happens (source TAB destination)
-  -0, --null          end each source and destination with a NUL byte instead of
-                      the TAB and the line end, and write the paths unescaped
-  --quiet             no progress bar and no summary
-  --help, --version
-In the lines of --dry-run and --verbose, a TAB, line end, backslash or other control
-character in a path is written as \t, \n, \\ or \xHH, so every line splits at its TAB.
+Date folders:
+      --folders=PATTERN      yyyymm, yyyymmdd, yymmdd (default), yy_mmdd or yymm
+      --dest=PLACE           source: in FOLDER (default); desktop or documents: in a
+                               folder "分類" on the Desktop or in Documents
+
+Stored names:
+      --names=N              1 unchanged (default), 2 yymmdd+name, 3 mmdd+name,
+                               4 yymmdd####, 5 mmddhhmmss, 6 yymmddhhmm
+      --lower-name           lower-case the whole name, extension included
+      --lower-ext            lower-case the extension
+      --yyyy                 four-digit years in stored names
+      --model                add the camera model, as [model], to stored names
+      --suffix=STYLE         clash suffixes: number ([001], [002], ...; default) or
+                               letter (a, b, ...)
+
+Dates:
+      --media-dates          date HEIC, AVIF, raw, TIFF, PNG, WebP and MP4/MOV files
+                               (and JPEGs the EXIF reader misses) by the capture
+                               date they hold
+      --name-dates           date files without such a date by a date in their name
+                               (IMG_20230708_223101.jpg, Screenshot_2023-07-08-...)
+
+Run:
+      --move                 move the files instead of copying them
+      --dry-run              change nothing; print the plan
+      --settings[=FILE]      take the options, and FOLDER when none is given, from a
+                               settings file (default: the window's kestrum.ini,
+                               beside the program or in ~/.config/velmora); options
+                               given here override it; the file is only read
+
+Output:
+      --verbose              print each store as it happens
+      --json                 print one JSON object per file, then one with the counts
+  -0, --null                 end each path of the plan with a NUL byte, unescaped
+      --quiet                no progress bar and no summary
+      --help                 show this help and exit
+      --version              show the version and exit
+
+--dry-run and --verbose print "source TAB destination" lines; a TAB, line end, backslash
+or other control character in a path is written as \t, \n, \\ or \xHH, so every line
+splits at its TAB. With --json, bytes of a name that are not UTF-8 are written as \udcXX.
+
 Exit status: 0 done, 1 the run stopped on a failure (or its output could not be written),
-2 bad usage, 3 suffix overflow.
+2 bad usage, 3 no free suffix for a name.
 )";
 
 struct Overrides {
@@ -74,7 +90,7 @@ struct Overrides {
 struct CommandLine {
     Overrides overrides;
     std::string folder;
-    bool dryRun = false, verbose = false, quiet = false, null = false;
+    bool dryRun = false, verbose = false, quiet = false, null = false, json = false;
     bool useSettings = false;
     std::string settingsFile; // empty: beside the program
 };
@@ -203,6 +219,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         {"--dry-run", &line.dryRun},
         {"--verbose", &line.verbose},
         {"--quiet", &line.quiet},
+        {"--json", &line.json},
         {"-0,--null", &line.null},
     };
     for (const auto& [name, target] : flags)
@@ -230,7 +247,8 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         if (extra != "--")
             return Usage("unknown option '" + extra + "'");
     if (version) {
-        std::printf("velmora-cli %s\n", engine::ProgramVersion);
+        std::printf("velmora-cli %s\nThe window program velmora uses Qt %s.\n",
+                    engine::ProgramVersion, qVersion());
         return kDone;
     }
     for (std::size_t k = 0; k < choices.size(); ++k) {
@@ -252,94 +270,6 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
     return std::nullopt;
 }
 
-// A path for a line of "source TAB destination": TAB, line ends, the backslash and the other
-// control characters escaped, so the line splits at its one TAB whatever the names hold.
-std::string EscapedPath(const std::string& path)
-{
-    std::string out;
-    out.reserve(path.size());
-    for (const char ch : path) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
-class TerminalHost : public engine::RunHost {
-public:
-    enum class Listing { None, Lines, NullFields };
-
-    TerminalHost(std::string folder, std::vector<std::string> names, Listing listing,
-                 bool progressBar)
-        : folder_(std::move(folder)), names_(std::move(names)), listing_(listing),
-          progressBar_(progressBar)
-    {}
-    std::string SourceFolder() override { return folder_; }
-    std::vector<std::string> ListedNames() override { return names_; }
-    void SetProgress(int value) override
-    {
-        if (!progressBar_ || value == last_)
-            return;
-        last_ = value;
-        const int filled = value / 5;
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "####################", 20 - filled, "",
-                     value);
-        std::fflush(stderr);
-    }
-    void Refresh() override {}
-    void SetBusy(bool busy) override
-    {
-        if (!busy && progressBar_ && last_ >= 0)
-            std::fputs("\r\033[K", stderr); // clear the bar
-    }
-    std::string DeskTopFolder() override { return platform::GetDeskTopFolder(); }
-    std::string MyDocumentFolder() override { return platform::GetMyDocumentFolder(); }
-    engine::DateSource* MediaDateSource() override { return &mediaDates_; }
-    void Stored(const std::string& source, const std::string& destination) override
-    {
-        if (listing_ == Listing::None || outputError_ != 0)
-            return;
-        bool written;
-        if (listing_ == Listing::NullFields) {
-            written =
-                std::fwrite(source.c_str(), 1, source.size() + 1, stdout) == source.size() + 1 &&
-                std::fwrite(destination.c_str(), 1, destination.size() + 1, stdout) ==
-                    destination.size() + 1;
-        } else {
-            written = std::fprintf(stdout, "%s\t%s\n", EscapedPath(source).c_str(),
-                                   EscapedPath(destination).c_str()) >= 0;
-        }
-        if (!written || std::ferror(stdout))
-            outputError_ = errno != 0 ? errno : EIO;
-    }
-    // A reader that went away, or a full disk under the output: the run stops after the file
-    // it is at, since nobody could learn what it did next.
-    bool StopRequested() override { return outputError_ != 0; }
-    int OutputError() const { return outputError_; }
-    void SetOutputError(int error) { outputError_ = error; }
-
-private:
-    std::string folder_;
-    std::vector<std::string> names_; // the folder's files as listed before the run
-    Listing listing_;
-    bool progressBar_;
-    int last_ = -1;
-    int outputError_ = 0;
-    media::MediaDateReader mediaDates_;
-};
-
 // "1 file", "2 files".
 std::string Counted(std::size_t n, const char* noun)
 {
@@ -358,6 +288,24 @@ int OutputFailed(int error, const engine::RunResult& result, const char* done)
                  result.ok ? "the run ended" : "the run stopped there",
                  Counted(result.filesStored, "file").c_str(), done);
     return kRunFailed;
+}
+
+// The last object of --json: the counts, and the failure when there was one. False when it
+// could not be written.
+bool JsonSummary(const engine::RunResult& result, const char* done, double seconds)
+{
+    std::string text = "{\"summary\":true,\"ok\":" + std::string(result.ok ? "true" : "false") +
+                       ",\"action\":\"" + done +
+                       "\",\"files\":" + std::to_string(result.filesStored) +
+                       ",\"folders\":" + std::to_string(result.foldersMade);
+    char time[32];
+    std::snprintf(time, sizeof time, ",\"seconds\":%.3f", seconds);
+    text += time;
+    if (!result.ok)
+        text += ",\"error\":" + engine::JsonQuoted(result.error.message) +
+                ",\"path\":" + engine::JsonQuoted(result.error.path);
+    text += "}\n";
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
 }
 
 std::string WithoutTrailingSlash(std::string folder)
@@ -421,16 +369,19 @@ int main(int argc, char* argv[])
         return Usage("cannot read the folder '" + line.folder + "': " + listError.message());
     options.SourceFolder = line.folder;
 
-    const bool listing = line.dryRun || line.verbose;
+    const bool listing = line.dryRun || line.verbose || line.json;
+    const char* done = line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied");
     // Each line of a real run goes out as the file is stored, so a reader that stops reading
     // stops the run at once; a plan is written in blocks.
-    if (line.verbose && !line.dryRun)
+    if (listing && !line.dryRun)
         std::setvbuf(stdout, nullptr, line.null ? _IOFBF : _IOLBF, BUFSIZ);
-    TerminalHost host(line.folder, std::move(names),
-                      !listing    ? TerminalHost::Listing::None
-                      : line.null ? TerminalHost::Listing::NullFields
-                                  : TerminalHost::Listing::Lines,
-                      !line.quiet && !listing && ::isatty(STDERR_FILENO));
+    using Listing = cli::TerminalHost::Listing;
+    cli::TerminalHost host(line.folder, std::move(names),
+                           !listing    ? Listing::None
+                           : line.json ? Listing::Json
+                           : line.null ? Listing::NullFields
+                                       : Listing::Lines,
+                           done, !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
     const auto start = std::chrono::steady_clock::now();
@@ -439,7 +390,8 @@ int main(int argc, char* argv[])
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (std::fflush(stdout) != 0 && host.OutputError() == 0)
         host.SetOutputError(errno);
-    const char* done = line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied");
+    if (line.json && !JsonSummary(result, done, seconds) && host.OutputError() == 0)
+        host.SetOutputError(errno != 0 ? errno : EIO);
     if (host.OutputError() != 0)
         return OutputFailed(host.OutputError(), result, done);
 
@@ -457,7 +409,7 @@ int main(int argc, char* argv[])
                                      : (result.filesStored == 1 ? "was stored" : "were stored"));
         return kRunFailed;
     }
-    if (!line.quiet) {
+    if (!line.quiet && !line.json) {
         std::FILE* out = listing ? stderr : stdout;
         const int written =
             std::fprintf(out, "%s %s, %s %s, %.2f s\n", Counted(result.filesStored, "file").c_str(),

@@ -73,7 +73,8 @@ TEST_F(CliTest, VersionHelpAndBadUsage)
 {
     Outcome o = Run({"--version"});
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, "velmora-cli 0.4.5\n");
+    EXPECT_EQ(o.out.rfind("velmora-cli 0.4.5\nThe window program velmora uses Qt 6.", 0), 0u)
+        << o.out;
     o = Run({"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.out.find("--dry-run"), std::string::npos);
@@ -385,4 +386,62 @@ TEST_F(CliTest, MediaAndNameDatesChangeNothingUntilAskedFor)
     EXPECT_EQ(fromFile.status, 0) << fromFile.err;
     EXPECT_NE(fromFile.out.find("190506/1905060708[Apple iPhone 12].mov"), std::string::npos);
     EXPECT_NE(fromFile.out.find("230708/2307082231.jpg"), std::string::npos);
+}
+
+TEST_F(CliTest, JsonGivesAnObjectPerFileAndTheCountsForAnyName)
+{
+    Add("a\"b.jpg", "a", 26);
+    Add("bad\xff\x01.jpg", "b", 26);
+    const std::string folder = src.string() + "/020426/";
+    const auto expected = [&](const char* action) {
+        const std::string s = src.string() + "/";
+        return "{\"source\":\"" + s + "a\\\"b.jpg\",\"destination\":\"" + folder +
+               "a\\\"b.jpg\",\"action\":\"" + action + "\"}\n" + "{\"source\":\"" + s +
+               "bad\\udcff\\u0001.jpg\",\"destination\":\"" + folder +
+               "bad\\udcff\\u0001.jpg\",\"action\":\"" + action + "\"}\n" +
+               "{\"summary\":true,\"ok\":true,\"action\":\"" + action +
+               "\",\"files\":2,\"folders\":1,\"seconds\":";
+    };
+    for (const auto& [args, action] : std::vector<std::pair<std::vector<std::string>, const char*>>{
+             {{"--json", "--dry-run"}, "planned"}, {{"--json", "--move"}, "moved"}}) {
+        std::vector<std::string> all = args;
+        all.push_back(src.string());
+        const Outcome o = Run(all);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out.rfind(expected(action), 0), 0u) << o.out;
+        EXPECT_EQ(o.err, "");
+    }
+    // A failure is in the last object too.
+    test::WriteFile(src / "x.txt", "x");
+    test::SetLocalMTime(src / "x.txt", 2002, 4, 27, 1, 0, 0);
+    test::WriteFile(src / "020427", "in the way");
+    const Outcome o = Run({"--json", src.string()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.out.find("\"ok\":false"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\"error\":\"The date folder"), std::string::npos) << o.out;
+}
+
+TEST_F(CliTest, AtATerminalTheBarEndsAtAHundredPercentAboveTheSummary)
+{
+    if (std::system("command -v script >/dev/null") != 0)
+        GTEST_SKIP() << "script (bsdutils) is not installed";
+    const std::string block(1 << 20, 'x');
+    for (int i = 0; i < 400; ++i)
+        Add("f" + std::to_string(i) + ".bin", block, 26);
+    // script gives the program a terminal and keeps what it shows.
+    const std::string command = "script -qec " +
+                                Quote(Quote(VELMORA_CLI) + " " + Quote(src.string())) +
+                                " /dev/null >" + Quote((dir / "tty").string()) + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string tty = test::ReadFile(dir / "tty");
+    const std::size_t summary = tty.find("400 files copied, 1 folder made, ");
+    ASSERT_NE(summary, std::string::npos) << tty;
+    // The last state of the bar is whole, and the summary starts a line of its own.
+    const std::string before = tty.substr(0, summary);
+    if (before.find("files") != std::string::npos) { // a fast machine may finish before a bar
+        EXPECT_NE(before.rfind("400/400 files  419 MB/419 MB  [####################] 100%"),
+                  std::string::npos)
+            << before;
+        EXPECT_EQ(before.back(), '\n');
+    }
 }
