@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <sys/stat.h>
@@ -14,8 +16,11 @@
 #include "engine/dest_folder.h"
 #include "engine/file_entry.h"
 #include "engine/file_store.h"
+#include "engine/folder_template.h"
+#include "engine/journal.h"
 #include "engine/naming.h"
 #include "engine/path_text.h"
+#include "engine/same_content.h"
 
 namespace engine {
 
@@ -112,13 +117,20 @@ public:
     RunResult Execute()
     {
         host_.SetBusy(true);
-        if (FirstPass() && SettleBase())
+        if (CheckTemplate() && FirstPass() && SettleBase())
             SecondPass();
         // Also after a failure: what was stored goes to disk, and the sources of a batch whose
         // copies are flushed are removed, so each file is either moved or untouched.
         if (!settings_.dryRun)
             Finish();
         result_.ok = !failed_;
+        result_.journal = journal_.Path();
+        if (journal_.Error())
+            result_.journalProblem =
+                "The undo journal" +
+                (journal_.Path().empty() ? std::string() : " \"" + journal_.Path() + "\"") +
+                " could not be written (" + journal_.Error().message() +
+                "), so this run cannot be undone completely.";
         host_.Refresh();
         host_.SetBusy(false);
         host_.SetProgress(0);
@@ -150,6 +162,23 @@ private:
         fd = -1;
     }
 
+    // A bad folder template stops the run before anything is read or made.
+    bool CheckTemplate()
+    {
+        if (options_.DirTemplate.empty())
+            return true;
+        std::string message;
+        template_ = ParseFolderTemplate(options_.DirTemplate, message);
+        if (template_)
+            return true;
+        RunError error;
+        error.code.assign(EINVAL, std::generic_category());
+        error.path = options_.DirTemplate;
+        error.step = "use the folder template";
+        error.message = message;
+        return Fail(std::move(error));
+    }
+
     bool FirstPass()
     {
         sourceFolder_ = host_.SourceFolder();
@@ -160,12 +189,14 @@ private:
         for (std::size_t i = 0; i < n_; ++i) {
             Record& record = records_[i];
             record.listedName = names[i];
-            SetNameFields(record.entry, names[i], options_);
+            // With Recursive the listed name is a path below the source folder.
+            const std::string name = NameOfPath(names[i]);
+            SetNameFields(record.entry, name, options_);
             const std::string source = JoinPath(sourceFolder_, names[i]);
             if (auto error = SetDateFieldsFromFileTime(record.entry, source))
                 return Fail(Failure(error, source, "read the date of"));
             record.entry.CameraModel.clear();
-            if (auto error = ReadFileDates(source, names[i], record.entry, options_, media))
+            if (auto error = ReadFileDates(source, name, record.entry, options_, media))
                 return Fail(Failure(error, source, "read"));
             BuildKeys(record.entry);
         }
@@ -187,6 +218,8 @@ private:
         destBase_ = base.path;
         if (n_ == 0)
             return true;
+        if (!settings_.dryRun)
+            journal_.Start(settings_.journalFolder, sourceFolder_, destBase_, options_.Move == 1);
         // The base itself may be a link: the user chose it. Date folders are opened below it.
         baseFd_ = ::open(destBase_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (baseFd_ < 0 && !(settings_.dryRun && errno == ENOENT))
@@ -215,8 +248,18 @@ private:
                 static_cast<int>(static_cast<float>(i) / static_cast<float>(n_) * 100.0f));
             const Record& record = records_[i];
             const std::string source = JoinPath(sourceFolder_, record.listedName);
-            const std::string dateFolder = DateFolder(destBase_, options_.DirPattern, record.entry);
-            if (!EnterFolder(dateFolder))
+            std::vector<std::string> levels;
+            std::string dateFolder;
+            if (template_) {
+                levels = TemplateFolderNames(*template_, record.entry);
+                dateFolder = destBase_;
+                for (const std::string& level : levels)
+                    dateFolder += "/" + level;
+            } else {
+                dateFolder = DateFolder(destBase_, options_.DirPattern, record.entry);
+                levels = {NameOfPath(dateFolder)};
+            }
+            if (!EnterFolder(dateFolder, levels))
                 return false;
             const long number =
                 serial.BeforeFile(i == 0 ? nullptr : &records_[i - 1].entry, record.entry);
@@ -227,36 +270,64 @@ private:
         return true;
     }
 
-    // Makes (or, in a dry run, checks) the date folder and opens it for the stores.
-    bool EnterFolder(const std::string& dateFolder)
+    // Makes (or, in a dry run, checks) the date folder, level by level (one level unless a
+    // template nests them), each opened as a date folder relative to the one above, and opens
+    // it for the stores.
+    bool EnterFolder(const std::string& dateFolder, const std::vector<std::string>& levels)
     {
-        const std::string name = NameOfPath(dateFolder);
-        if (settings_.dryRun) {
-            if (!plannedFolders_.insert(dateFolder).second)
-                return true;
-            DateFolderResult opened;
-            // A listed file of that name that an earlier move took away is no obstacle.
-            if (baseFd_ >= 0 && plannedMoves_.count(dateFolder) == 0)
-                opened = OpenDateFolder(baseFd_, destBase_, name, false);
-            if (opened.error)
-                return FolderFailure(opened, dateFolder);
-            if (opened.fd < 0) {
-                ++result_.foldersMade;
-                absentFolders_.insert(dateFolder);
-            }
-            CloseFd(opened.fd);
-            return true;
-        }
+        if (settings_.dryRun)
+            return PlanFolder(dateFolder, levels);
         if (folder_.fd >= 0 && folder_.path == dateFolder)
             return true; // still open from the previous file
         CloseFd(folder_.fd);
-        DateFolderResult opened = OpenDateFolder(baseFd_, destBase_, name, true);
-        if (opened.error)
-            return FolderFailure(opened, dateFolder);
-        if (opened.created)
-            ++result_.foldersMade;
-        folder_ = {opened.fd, dateFolder};
+        int parent = baseFd_;
+        int owned = -1;
+        std::string parentPath = destBase_;
+        for (const std::string& level : levels) {
+            const std::string path = parentPath + "/" + level;
+            DateFolderResult opened = OpenDateFolder(parent, parentPath, level, true);
+            CloseFd(owned);
+            if (opened.error)
+                return FolderFailure(opened, path);
+            if (opened.created) {
+                ++result_.foldersMade;
+                journal_.FolderMade(path);
+            }
+            owned = parent = opened.fd;
+            parentPath = path;
+        }
+        folder_ = {owned, dateFolder};
         return WatchForFlush(folder_);
+    }
+
+    bool PlanFolder(const std::string& dateFolder, const std::vector<std::string>& levels)
+    {
+        if (!plannedFolders_.insert(dateFolder).second)
+            return true;
+        bool absent = baseFd_ < 0;
+        int parent = baseFd_;
+        int owned = -1;
+        std::string parentPath = destBase_;
+        for (const std::string& level : levels) {
+            const std::string path = parentPath + "/" + level;
+            // A listed file of that name that an earlier move took away is no obstacle.
+            if (!absent && plannedMoves_.count(path) == 0) {
+                DateFolderResult opened = OpenDateFolder(parent, parentPath, level, false);
+                CloseFd(owned);
+                if (opened.error)
+                    return FolderFailure(opened, path);
+                owned = parent = opened.fd;
+            }
+            if (parent < 0 || plannedMoves_.count(path) != 0)
+                absent = true;
+            if (absent && plannedLevels_.insert(path).second)
+                ++result_.foldersMade;
+            parentPath = path;
+        }
+        CloseFd(owned);
+        if (absent)
+            absentFolders_.insert(dateFolder);
+        return true;
     }
 
     bool FolderFailure(const DateFolderResult& opened, const std::string& dateFolder)
@@ -291,13 +362,40 @@ private:
     bool Store(const Record& record, const std::string& source, const std::string& dateFolder,
                long number)
     {
-        const NameTakenTest taken = [this](const std::string& folder, const std::string& name) {
-            if (!settings_.dryRun)
-                return NameTakenAt(folder_.fd, name);
-            if (plannedPaths_.count(JoinPath(folder, name)) != 0)
+        const bool skipSame = options_.SkipSame == 1;
+        std::optional<SameContent> same;
+        const NameTakenTest taken = [&](const std::string& folder, const std::string& name) {
+            if (!settings_.dryRun) {
+                if (!NameTakenAt(folder_.fd, name))
+                    return false;
+                if (skipSame && !same) {
+                    SameContent found = CompareWithStored(folder_.fd, name, source,
+                                                          options_.Move == 1 && perFileFlush_);
+                    if (found.same) {
+                        same = found;
+                        return false; // resolve to this name: the file is there
+                    }
+                }
                 return true;
+            }
+            const std::string path = JoinPath(folder, name);
+            const bool planned = plannedPaths_.count(path) != 0;
             // Nothing can hold a name in a folder that does not exist: no status call per file.
-            return absentFolders_.count(folder) == 0 && NameTaken(folder, name);
+            if (!planned && (absentFolders_.count(folder) != 0 || !NameTaken(folder, name)))
+                return false;
+            if (skipSame && !same) {
+                // A name planned by this run holds its source's content.
+                const auto plannedSource = plannedSources_.find(path);
+                SameContent found =
+                    plannedSource != plannedSources_.end()
+                        ? CompareFiles(plannedSource->second, source, true)
+                        : (planned ? SameContent{} : CompareFiles(path, source, false));
+                if (found.same) {
+                    same = found;
+                    return false;
+                }
+            }
+            return true;
         };
         // A name can be taken between its resolution and the store; then resolve again. Each
         // round sees one more name taken, so this ends at the latest with an overflow.
@@ -314,11 +412,15 @@ private:
                 error.message = SuffixOverflowMessage;
                 return Fail(std::move(error));
             }
+            if (same)
+                return AlreadyThere(source, dest.path, *same);
             const std::string name = NameOfPath(dest.path);
             if (name.size() > nameMax_) // seen alike by the dry run and the real one
                 return Fail(Failure({ENAMETOOLONG, std::generic_category()}, dest.path, "store"));
             if (settings_.dryRun) {
                 plannedPaths_.insert(dest.path);
+                if (skipSame)
+                    plannedSources_.emplace(dest.path, source);
                 if (options_.Move == 1)
                     plannedMoves_.insert(source);
                 Stored(source, dest.path);
@@ -332,6 +434,9 @@ private:
             switch (stored.status) {
             case StoreResult::Status::Stored:
                 unflushed_ = true;
+                journal_.Stored(
+                    {options_.Move == 1 ? JournalEntry::Op::Move : JournalEntry::Op::Copy, source,
+                     dest.path, stored.stored, stored.hashed, stored.sampleHash});
                 Stored(source, dest.path);
                 return !stored.sourceLeft || SourceLeft(source, dest.path, stored);
             case StoreResult::Status::NameTaken:
@@ -342,12 +447,35 @@ private:
         }
     }
 
+    // A file whose content is already stored as existing: not stored again. A move removes its
+    // source, as it removes a copied source: once the stored file and the journal are on disk,
+    // and only while the source is still the file compared.
+    bool AlreadyThere(const std::string& source, const std::string& existing,
+                      const SameContent& same)
+    {
+        ++result_.filesSame;
+        host_.AlreadyStored(source, existing);
+        if (options_.Move != 1)
+            return true;
+        if (settings_.dryRun) {
+            plannedMoves_.insert(source);
+            return true;
+        }
+        journal_.Stored(
+            {JournalEntry::Op::Same, source, existing, same.existing, true, same.existingHash});
+        unflushed_ = true;
+        StoreResult kept;
+        kept.copied = same.source;
+        return SourceLeft(source, existing, kept);
+    }
+
     // A move's copy is stored and its source still in place: remove it now where each file is
     // flushed on its own, else once its batch is flushed.
     bool SourceLeft(const std::string& source, const std::string& copyPath,
                     const StoreResult& stored)
     {
         if (perFileFlush_) {
+            journal_.Flush(); // the journal line goes to disk before the source goes
             const StoreResult removed = RemoveMovedSource(source, stored.copied, copyPath);
             return removed.status == StoreResult::Status::Stored || Fail(removed);
         }
@@ -381,6 +509,7 @@ private:
         for (const FlushTarget& target : flushTargets_)
             if (const std::error_code error = FlushFileSystem(target.fd))
                 return Fail(Failure(error, target.path, "flush"));
+        journal_.Flush(); // a failure is noted by the journal and reported at the end
         unflushed_ = false;
         return true;
     }
@@ -434,6 +563,10 @@ private:
     std::set<std::string> plannedFolders_; // dry run: date folders seen so far
     std::set<std::string> absentFolders_;  // dry run: those of them that do not exist yet
     std::set<std::string> plannedMoves_;   // dry run: sources moved away so far
+    std::set<std::string> plannedLevels_;  // dry run: folder levels counted as made
+    std::map<std::string, std::string> plannedSources_; // dry run with SkipSame: name -> source
+    std::optional<FolderTemplate> template_;            // DirTemplate, when set
+    JournalWriter journal_;
 };
 
 } // namespace

@@ -29,6 +29,9 @@ struct RunResult {
     RunError error;              // when !ok
     std::size_t filesStored = 0; // files stored (or planned, in a dry run)
     std::size_t foldersMade = 0; // date folders this run created
+    std::size_t filesSame = 0;   // files already stored with the same content (SkipSame)
+    std::string journal;         // the undo journal written, if any
+    std::string journalProblem;  // why the journal is missing or incomplete; the run went on
 };
 
 struct RunSettings {
@@ -36,6 +39,8 @@ struct RunSettings {
     // Called with the resolved destination path right before a file is stored (tests use it
     // to make the name appear in between).
     std::function<void(const std::string& destination)> beforeStore;
+    // Where the undo journal goes (journal.h); empty: no journal. A dry run writes none.
+    std::string journalFolder;
 };
 
 // Classifies every listed file of the host's source folder: dates them (EXIF picture date,
@@ -49,6 +54,16 @@ struct RunSettings {
 // stored so far stay, later files are untouched. A run with no files makes nothing. A dry run
 // stops with the same error as the real run wherever it can see it without writing.
 // Reports progress 0..100 through the host, refreshes it and resets progress at the end.
+//
+// Options beyond the window's panel: Recursive takes the listed names as paths relative to
+// the source folder (file_list.h ListFolderTree) and names each record by its last part.
+// DirTemplate makes nested date folders, each level opened as a date folder is; a bad template
+// stops the run before anything is touched. SkipSame passes over a file whose content is already
+// stored under its resolved name or one of that name's suffixed names (a move removes its source,
+// once the stored file is on disk); the host hears of it through AlreadyStored. Each stored file
+// and made folder goes into the journal (settings.journalFolder), flushed with the files: no
+// moved source is removed before its journal line is on disk. A journal that cannot be written
+// does not stop the run; result.journalProblem says so.
 RunResult ClassificationRun(const RunOptions& options, RunHost& host,
                             const RunSettings& settings = {});
 

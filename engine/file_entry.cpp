@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <wctype.h>
 
+#include "engine/utf8.h"
+
 namespace engine {
 
 void SplitFileName(std::string_view name, std::string& baseName, std::string& extension)
@@ -23,9 +25,6 @@ void SplitFileName(std::string_view name, std::string& baseName, std::string& ex
     baseName.assign(name.substr(0, name.size() - length));
 }
 
-namespace {
-
-// Decodes one UTF-8 sequence at text[pos]; returns its length, or 0 when it is not valid.
 std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& cp)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -74,6 +73,8 @@ void AppendUtf8(std::string& out, char32_t cp)
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
+
+namespace {
 
 // The C library's Unicode case table, independent of the process locale.
 locale_t UnicodeLocale()

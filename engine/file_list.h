@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -10,5 +12,18 @@ namespace engine {
 // files whose names do not begin with ".", sorted by name (byte order). The window's file list
 // and velmora-cli both show exactly this.
 std::vector<std::string> ListFolderFiles(const std::string& folder, std::error_code& error);
+
+// Tells whether a subfolder is a date folder of the run's own: name is the subfolder's name,
+// below the destination base.
+using DateFolderTest = std::function<bool(std::string_view name)>;
+
+// The files of folder and of every folder below it, as paths relative to folder
+// ("DCIM/100CANON/IMG_0001.JPG"), sorted by those paths (byte order); files as
+// ListFolderFiles takes them. Never entered: hidden folders, symbolic links to folders, and
+// the folders directly below destBase (when the walk meets it) for which isDateFolder is true,
+// so that a second run never sorts again what the first one stored. A subfolder that cannot be
+// read is an error, as the folder itself is.
+std::vector<std::string> ListFolderTree(const std::string& folder, const std::string& destBase,
+                                        const DateFolderTest& isDateFolder, std::error_code& error);
 
 } // namespace engine

@@ -13,9 +13,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/content_hash.h"
 #include "engine/path_text.h"
+#include "engine/unique_fd.h"
 
 namespace engine {
+
+FileIdentity IdentityOf(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b)
 {
@@ -25,34 +32,6 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b)
 }
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the error, since a failed close can mean lost data.
-    int Close()
-    {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
-FileIdentity IdentityOf(const struct stat& st)
-{
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-}
 
 StoreResult Failure(int error, const std::string& path, const char* step)
 {
@@ -356,6 +335,8 @@ StoreResult CopyStaged(const std::string& source, const FolderHandle& folder,
                           "was left as it is.";
         return changed;
     }
+    // The journal's hash of the copy, from the source's pages just read: the same bytes.
+    result.hashed = SampleHash(in.get(), static_cast<std::uint64_t>(st.st_size), result.sampleHash);
     if (const int error = CopyAttributes(in.get(), out.get(), st.st_mode))
         return abandon(error, destination, "write");
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -399,6 +380,9 @@ StoreResult CopyStaged(const std::string& source, const FolderHandle& folder,
             ::unlinkat(dir, hidden.c_str(), 0);
         }
     }
+    struct stat done {};
+    if (::fstat(out.get(), &done) == 0)
+        result.stored = IdentityOf(done);
     if (out.Close() != 0) {
         const int closeError = errno;
         ::unlinkat(dir, name.c_str(), 0); // the name is ours: we just made it
@@ -432,8 +416,11 @@ StoreResult CheckRenamed(const std::string& source, const FolderHandle& folder,
 {
     struct stat now {};
     if (::fstatat(folder.fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        now.st_dev == before.st_dev && now.st_ino == before.st_ino && S_ISREG(now.st_mode))
-        return {};
+        now.st_dev == before.st_dev && now.st_ino == before.st_ino && S_ISREG(now.st_mode)) {
+        StoreResult moved;
+        moved.stored = IdentityOf(now);
+        return moved;
+    }
     StoreResult swapped = Failure(EINVAL, source, "move");
     swapped.message = "\"" + source +
                       "\" was replaced by something that is not the listed file while it was "
@@ -471,7 +458,11 @@ StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
             if (::linkat(AT_FDCWD, source.c_str(), folder.fd, name.c_str(), 0) == 0) {
                 if (::unlink(source.c_str()) != 0)
                     return Failure(errno, source, "delete");
-                return {};
+                StoreResult moved;
+                struct stat now {};
+                if (::fstatat(folder.fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0)
+                    moved.stored = IdentityOf(now);
+                return moved;
             }
             if (errno == EEXIST)
                 return Taken();

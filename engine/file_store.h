@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <system_error>
 
@@ -18,6 +19,7 @@ struct FileIdentity {
     timespec changed{};
 };
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
+FileIdentity IdentityOf(const struct stat& st);
 
 // A destination folder opened for storing. Every store happens relative to fd, so a folder
 // that is swapped for a link after it was opened cannot redirect a file. The handle does not
@@ -45,6 +47,11 @@ struct StoreResult {
     bool sourceLeft = false;
     FileIdentity copied;     // the source as it was copied (copies only)
     std::uint64_t bytes = 0; // bytes copied
+    // The stored file as it is under its final name, for the undo journal; and, for copies,
+    // its SampleHash (content_hash.h) when hashed.
+    FileIdentity stored;
+    bool hashed = false;
+    std::uint64_t sampleHash = 0;
 };
 
 // Copies source (a symbolic link is followed; only a regular file is read, opened without

@@ -19,6 +19,9 @@ public:
     virtual void SetBusy(bool busy) = 0;                // busy pointer on, off
     // One file has been stored (or, in a dry run, planned).
     virtual void Stored(const std::string& /*source*/, const std::string& /*destination*/) {}
+    // One file was not stored because existing holds the same content (option SkipSame); in a
+    // move its source is removed (or, in a dry run, would be).
+    virtual void AlreadyStored(const std::string& /*source*/, const std::string& /*existing*/) {}
     // Asked before each file: true stops the run there, cleanly (for example when the front
     // end can no longer report what it does).
     virtual bool StopRequested() { return false; }

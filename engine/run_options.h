@@ -25,6 +25,10 @@ struct RunOptions {
     // Options beyond the window's panel, off by default; see date_source.h for the order.
     std::int16_t MediaDates = 0; // 1: capture dates of HEIC, RAW, PNG, WebP and video files
     std::int16_t NameDates = 0;  // 1: dates written in file names (IMG_20230708_223101.jpg)
+    std::int16_t Recursive = 0;  // 1: the files of the subfolders too (file_list.h)
+    std::int16_t SkipSame = 0;   // 1: a file already stored with the same content is not stored
+    // Nested date folders ("yyyy/mm/dd", folder_template.h); empty: DirPattern decides.
+    std::string DirTemplate;
 };
 
 } // namespace engine

@@ -22,7 +22,7 @@ struct KeyField {
 
 // The keys read from an INI file, in reading order. The first eight are also the lines of the
 // legacy layout, in the same order.
-constexpr std::array<KeyField, 13> Keys = {{
+constexpr std::array<KeyField, 16> Keys = {{
     {"DirPath", &SettingsTexts::DirPath},
     {"DirPattern", &SettingsTexts::DirPattern},
     {"RenamePattern", &SettingsTexts::RenamePattern},
@@ -36,6 +36,9 @@ constexpr std::array<KeyField, 13> Keys = {{
     {"Model", &SettingsTexts::Model},
     {"MediaDates", &SettingsTexts::MediaDates},
     {"NameDates", &SettingsTexts::NameDates},
+    {"Recursive", &SettingsTexts::Recursive},
+    {"SkipSame", &SettingsTexts::SkipSame},
+    {"DirTemplate", &SettingsTexts::DirTemplate},
 }};
 constexpr std::size_t LegacyLineCount = 8;
 
@@ -114,6 +117,12 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
     setWhenOn("Model", options.Model);
     setWhenOn("MediaDates", options.MediaDates == 1 ? 1 : 0);
     setWhenOn("NameDates", options.NameDates == 1 ? 1 : 0);
+    setWhenOn("Recursive", options.Recursive == 1 ? 1 : 0);
+    setWhenOn("SkipSame", options.SkipSame == 1 ? 1 : 0);
+    if (!options.DirTemplate.empty())
+        set("DirTemplate", options.DirTemplate);
+    else
+        document->Remove(SettingsSection, "DirTemplate");
 
     // An empty ninth line makes the reader take the file for the legacy layout and ignore every
     // key. Blank lines mean nothing in a profile, so drop them from that place; the section
@@ -240,6 +249,9 @@ engine::RunOptions ToRunOptions(const SettingsTexts& texts)
     options.Model = texts.Model == "1" ? 1 : 0;
     options.MediaDates = texts.MediaDates == "1" ? 1 : 0;
     options.NameDates = texts.NameDates == "1" ? 1 : 0;
+    options.Recursive = texts.Recursive == "1" ? 1 : 0;
+    options.SkipSame = texts.SkipSame == "1" ? 1 : 0;
+    options.DirTemplate = texts.DirTemplate;
     return options;
 }
 

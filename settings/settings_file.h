@@ -27,7 +27,8 @@ struct SettingsTexts {
     Layout layout = Layout::NoFile;
     std::string DirPath, DirPattern, RenamePattern, DestPattern, FileNameCase, ExtCase, Move,
         Suffix, Detail, YYYY, Model;
-    std::string MediaDates, NameDates; // options beyond the window's panel; INI layout only
+    // Options beyond the window's panel; INI layout only.
+    std::string MediaDates, NameDates, Recursive, SkipSame, DirTemplate;
 };
 
 // Reads the settings file: no file (or one that cannot be read), the legacy layout of eight
@@ -43,7 +44,8 @@ bool ParseSettingNumber(std::string_view text, std::int16_t& value);
 // The run options that the texts give once the text-to-value and range rules are applied
 // (empty DestPattern 1, empty Move and Suffix 0; DirPattern outside 1,3,4,5,7 gives 4,
 // RenamePattern outside 1..6 gives 1, DestPattern outside 1..3 gives 1; Detail, YYYY, Model
-// compared as texts; MediaDates and NameDates 1 only for the text "1"). SourceFolder is set to
+// compared as texts; MediaDates, NameDates, Recursive and SkipSame 1 only for the text "1";
+// DirTemplate taken as it is, checked by the run). SourceFolder is set to
 // DirPath.
 // Detail is 1 for the no-file and legacy layouts, which carry none. FileNameCase 1 brings
 // ExtCase 2, as the window's start-up does (lowering the name greys and sets the extension box),
@@ -51,7 +53,8 @@ bool ParseSettingNumber(std::string_view text, std::int16_t& value);
 engine::RunOptions ToRunOptions(const SettingsTexts& texts);
 
 // Writes the twelve keys to the file (Version, DirPath, then the options in table order;
-// Model removed when 0), then MediaDates and NameDates as "1" when on and removed when off,
+// Model removed when 0), then MediaDates, NameDates, Recursive and SkipSame as "1" when on and
+// DirTemplate when set, each removed when off,
 // like Model, keeping every other line. The file is replaced atomically: a crash
 // never leaves it half-written. Returns false when it could not be written, or when it exists
 // but cannot be read (it is then left alone); never throws.

@@ -213,7 +213,7 @@ TEST_F(TrustRunTest, TheDryRunStopsWhereTheRealRunWouldWithTheSameMessage)
         options.RenamePattern = 2; // yymmdd in front: the long name grows past 255 bytes
         options.Move = 1;
         const auto before = test::Tree(src);
-        const RunResult planned = RunWith(options, {true, {}});
+        const RunResult planned = RunWith(options, {true, {}, {}});
         EXPECT_EQ(test::Tree(src), before);
         const RunResult real = RunWith(options);
         EXPECT_FALSE(planned.ok);
@@ -238,7 +238,7 @@ TEST_F(TrustRunTest, TheDryRunOfAMoveKnowsThatEarlierFilesLeave)
     Add("b.txt", "b", 27);
     RunOptions options;
     options.Move = 1;
-    const RunResult planned = RunWith(options, {true, {}});
+    const RunResult planned = RunWith(options, {true, {}, {}});
     EXPECT_TRUE(planned.ok) << planned.error.message;
     const RunResult real = RunWith(options);
     EXPECT_TRUE(real.ok) << real.error.message;

@@ -86,7 +86,8 @@ TEST_F(SettingsFileTest, MediaAndNameDateKeysAreWrittenOnlyWhenOnLikeModel)
         const char* line;
     };
     for (const Case& c :
-         {Case{&O::MediaDates, "MediaDates=1\r\n"}, Case{&O::NameDates, "NameDates=1\r\n"}}) {
+         {Case{&O::MediaDates, "MediaDates=1\r\n"}, Case{&O::NameDates, "NameDates=1\r\n"},
+          Case{&O::Recursive, "Recursive=1\r\n"}, Case{&O::SkipSame, "SkipSame=1\r\n"}}) {
         SCOPED_TRACE(c.line);
         engine::RunOptions options;
         options.*c.field = 1;
@@ -110,6 +111,23 @@ TEST_F(SettingsFileTest, MediaAndNameDateKeysAreWrittenOnlyWhenOnLikeModel)
     both.MediaDates = both.NameDates = both.Model = 1;
     ASSERT_TRUE(settings::SaveSettings(file(), "/p", both));
     EXPECT_EQ(Read(), DefaultFile("/p") + "Model=1\r\nMediaDates=1\r\nNameDates=1\r\n");
+}
+
+TEST_F(SettingsFileTest, DirTemplateIsWrittenOnlyWhenSet)
+{
+    engine::RunOptions nested;
+    nested.DirTemplate = "yyyy/mm/dd";
+    ASSERT_TRUE(settings::SaveSettings(file(), "/p", nested));
+    EXPECT_EQ(Read(), DefaultFile("/p") + "DirTemplate=yyyy/mm/dd\r\n");
+    EXPECT_EQ(LoadOptions().DirTemplate, "yyyy/mm/dd");
+    EXPECT_EQ(LoadOptions().DirPattern, 4); // the buttons keep their own key
+    nested.DirTemplate.clear();
+    ASSERT_TRUE(settings::SaveSettings(file(), "/p", nested));
+    EXPECT_EQ(Read(), DefaultFile("/p"));
+    EXPECT_EQ(LoadOptions().DirTemplate, "");
+    Write(DefaultFile("/p") + "Recursive=yes\r\nSkipSame=2\r\n");
+    EXPECT_EQ(LoadOptions().Recursive, 0);
+    EXPECT_EQ(LoadOptions().SkipSame, 0);
 }
 
 TEST_F(SettingsFileTest, SavedOptionsReadBackUnchanged)

@@ -1,0 +1,101 @@
+#include "engine/same_content.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "engine/content_hash.h"
+#include "engine/unique_fd.h"
+
+namespace engine {
+
+namespace {
+
+// Reads up to size bytes; fewer only at the end of the file. -1 on an error.
+ssize_t ReadFull(int fd, char* data, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+SameContent Compare(int storedFd, int sourceFd, bool durable)
+{
+    SameContent result;
+    struct stat a {
+    }, b{};
+    if (::fstat(storedFd, &a) != 0 || ::fstat(sourceFd, &b) != 0 || !S_ISREG(a.st_mode) ||
+        !S_ISREG(b.st_mode) || a.st_size != b.st_size ||
+        (a.st_dev == b.st_dev && a.st_ino == b.st_ino))
+        return result;
+    ::posix_fadvise(storedFd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(sourceFd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    constexpr std::size_t kChunk = 256 * 1024;
+    static thread_local std::vector<char> left(kChunk), right(kChunk);
+    off_t total = 0;
+    for (;;) {
+        const ssize_t n = ReadFull(storedFd, left.data(), kChunk);
+        const ssize_t m = ReadFull(sourceFd, right.data(), kChunk);
+        if (n < 0 || m < 0 || n != m ||
+            std::memcmp(left.data(), right.data(), static_cast<std::size_t>(n)) != 0)
+            return result;
+        total += n;
+        if (static_cast<std::size_t>(n) < kChunk)
+            break;
+    }
+    struct stat afterA {
+    }, afterB{};
+    if (total != a.st_size || ::fstat(storedFd, &afterA) != 0 || ::fstat(sourceFd, &afterB) != 0 ||
+        !SameFile(IdentityOf(a), IdentityOf(afterA)) ||
+        !SameFile(IdentityOf(b), IdentityOf(afterB)))
+        return result;
+    if (!SampleHash(storedFd, static_cast<std::uint64_t>(a.st_size), result.existingHash))
+        return result;
+    if (durable && ::fsync(storedFd) != 0)
+        return result;
+    result.same = true;
+    result.existing = IdentityOf(a);
+    result.source = IdentityOf(b);
+    return result;
+}
+
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+} // namespace
+
+SameContent CompareWithStored(int dirFd, const std::string& name, const std::string& source,
+                              bool durable)
+{
+    const UniqueFd stored(::openat(dirFd, name.c_str(), kReadFlags | O_NOFOLLOW));
+    if (stored.get() < 0)
+        return {};
+    const UniqueFd in(::open(source.c_str(), kReadFlags));
+    if (in.get() < 0)
+        return {};
+    return Compare(stored.get(), in.get(), durable);
+}
+
+SameContent CompareFiles(const std::string& stored, const std::string& source, bool followStored)
+{
+    const UniqueFd a(::open(stored.c_str(), kReadFlags | (followStored ? 0 : O_NOFOLLOW)));
+    if (a.get() < 0)
+        return {};
+    const UniqueFd b(::open(source.c_str(), kReadFlags));
+    if (b.get() < 0)
+        return {};
+    return Compare(a.get(), b.get(), false);
+}
+
+} // namespace engine

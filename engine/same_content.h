@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/file_store.h"
+
+namespace engine {
+
+// The outcome of comparing a file already stored with a file to be stored.
+struct SameContent {
+    bool same = false;              // byte for byte the same, and two different files
+    FileIdentity existing;          // the stored file (when same)
+    FileIdentity source;            // the source as compared, unchanged throughout (when same)
+    std::uint64_t existingHash = 0; // SampleHash of the stored file (when same)
+};
+
+// Compares the file name in the folder open as dirFd (never through a link; a regular file
+// only) with the file at source (a link is followed, as a store follows it). Sizes first, the
+// contents only when they match; the whole contents. A source that changes while it is read,
+// the same file under two names, and anything unreadable are not the same. durable: when the
+// same, the stored file is flushed to disk before the answer (its source may be removed next).
+SameContent CompareWithStored(int dirFd, const std::string& name, const std::string& source,
+                              bool durable);
+
+// The same for two paths, for plans that are not on disk yet: stored is a path whose last
+// part is followed when it is a link only if followStored (a planned copy of a listed file).
+SameContent CompareFiles(const std::string& stored, const std::string& source, bool followStored);
+
+} // namespace engine

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <unistd.h>
+
+namespace engine {
+
+// An owned file descriptor, closed at the end of its scope.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports the error, since a failed close can mean lost data.
+    int Close()
+    {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace engine

@@ -1,0 +1,281 @@
+// Runs with the card options (Recursive, SkipSame, DirTemplate), their journal and its undo,
+// on real folders.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/classification_run.h"
+#include "engine/file_list.h"
+#include "engine/folder_template.h"
+#include "engine/journal.h"
+#include "engine/undo.h"
+#include "tests/support/run_host.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test::Tree;
+
+class SameHost : public test::FakeHost {
+public:
+    using test::FakeHost::FakeHost;
+    void AlreadyStored(const std::string& source, const std::string& existing) override
+    {
+        same.emplace_back(source, existing);
+    }
+    std::vector<std::pair<std::string, std::string>> same;
+};
+
+class CardTest : public ::testing::Test {
+protected:
+    void Add(const std::string& name, const std::string& content, int day)
+    {
+        fs::create_directories((src / name).parent_path());
+        test::WriteFile(src / name, content);
+        test::SetLocalMTime(src / name, 2024, 3, day, 10, 0, 0);
+    }
+    // Lists as velmora-cli does for these options.
+    std::vector<std::string> Listed(const engine::RunOptions& options)
+    {
+        std::error_code error;
+        if (options.Recursive != 1)
+            return engine::ListFolderFiles(src.string(), error);
+        std::string message;
+        const auto folders = options.DirTemplate.empty()
+                                 ? engine::TemplateOfPattern(options.DirPattern)
+                                 : *engine::ParseFolderTemplate(options.DirTemplate, message);
+        return engine::ListFolderTree(
+            src.string(), src.string(),
+            [&](std::string_view name) { return engine::HasFirstLevelForm(folders, name); }, error);
+    }
+    engine::RunResult Run(engine::RunOptions options, bool dryRun = false)
+    {
+        options.SourceFolder = src.string();
+        host = std::make_unique<SameHost>(src.string());
+        host->SetNames(Listed(options));
+        engine::RunSettings settings;
+        settings.dryRun = dryRun;
+        settings.journalFolder = journals.string();
+        return engine::ClassificationRun(options, *host, settings);
+    }
+
+    test::TempFolder dir;
+    fs::path src = dir / "card";
+    fs::path journals = dir / "state/velmora/journal";
+    std::unique_ptr<SameHost> host;
+};
+
+TEST_F(CardTest, RecursiveListingSkipsHiddenFoldersLinksAndTheRunsOwnFolders)
+{
+    Add("top.jpg", "t", 1);
+    Add("DCIM/100CANON/IMG_0001.JPG", "1", 1);
+    Add("DCIM/101CANON/IMG_0001.JPG", "2", 2);
+    Add(".trash/old.jpg", "x", 1);
+    Add("240301/stored.jpg", "s", 1); // a date folder of an earlier run
+    Add("2403011/other.jpg", "o", 1); // not of the pattern's form: walked
+    fs::create_directory_symlink(src / "DCIM", src / "linked");
+    fs::create_symlink(src / "top.jpg", src / "DCIM/top-link.jpg");
+    engine::RunOptions options;
+    options.Recursive = 1;
+    EXPECT_EQ(Listed(options), (std::vector<std::string>{
+                                   "2403011/other.jpg", "DCIM/100CANON/IMG_0001.JPG",
+                                   "DCIM/101CANON/IMG_0001.JPG", "DCIM/top-link.jpg", "top.jpg"}));
+    std::error_code error;
+    engine::ListFolderTree((src / "missing").string(), "", {}, error);
+    EXPECT_TRUE(error);
+}
+
+TEST_F(CardTest, SubfolderFilesAreOneListWithSuffixesAcrossFolders)
+{
+    Add("DCIM/100CANON/IMG_0001.JPG", "first", 1);
+    Add("DCIM/101CANON/IMG_0001.JPG", "second", 1);
+    engine::RunOptions options;
+    options.Recursive = 1;
+    const engine::RunResult result = Run(options);
+    ASSERT_TRUE(result.ok) << result.error.message;
+    EXPECT_EQ(result.filesStored, 2u);
+    EXPECT_EQ(test::ReadFile(src / "240301/IMG_0001.JPG"), "first");
+    EXPECT_EQ(test::ReadFile(src / "240301/IMG_0001[001].JPG"), "second");
+    // A second run takes the card's files again but never what the first one stored.
+    EXPECT_EQ(Listed(options).size(), 2u);
+}
+
+TEST_F(CardTest, SkipSameStoresOnlyWhatIsNotThereYet)
+{
+    Add("a.jpg", "aaaa", 1);
+    Add("b.jpg", "bbbb", 1);
+    engine::RunOptions options;
+    options.SkipSame = 1;
+    ASSERT_TRUE(Run(options).ok);
+    test::WriteFile(src / "b.jpg", "BBBB"); // same size, other content
+    test::SetLocalMTime(src / "b.jpg", 2024, 3, 1, 10, 0, 0);
+    Add("c.jpg", "cc", 1);
+
+    const engine::RunResult dry = Run(options, true);
+    ASSERT_TRUE(dry.ok);
+    EXPECT_EQ(dry.filesSame, 1u);
+    EXPECT_EQ(host->same, (std::vector<std::pair<std::string, std::string>>{
+                              {(src / "a.jpg").string(), (src / "240301/a.jpg").string()}}));
+    const auto planned = host->stored;
+    const engine::RunResult real = Run(options);
+    ASSERT_TRUE(real.ok) << real.error.message;
+    EXPECT_EQ(real.filesSame, 1u);
+    EXPECT_EQ(real.filesStored, 2u);
+    EXPECT_EQ(host->stored, planned); // the dry run planned exactly this
+    EXPECT_EQ(Tree(src / "240301"),
+              (std::vector<std::string>{"a.jpg", "b.jpg", "b[001].jpg", "c.jpg"}));
+    EXPECT_EQ(test::ReadFile(src / "240301/b[001].jpg"), "BBBB");
+}
+
+TEST_F(CardTest, SkipSameMoveRemovesTheSourceOnlyWhenTheContentIsThere)
+{
+    Add("DCIM/a.jpg", "aaaa", 1);
+    Add("DCIM/b.jpg", "bbbb", 1);
+    engine::RunOptions copy;
+    copy.Recursive = copy.SkipSame = 1;
+    ASSERT_TRUE(Run(copy).ok);
+    engine::RunOptions move = copy;
+    move.Move = 1;
+    test::WriteFile(src / "240301/b.jpg", "bbbX"); // the stored one was changed since
+    const engine::RunResult result = Run(move);
+    ASSERT_TRUE(result.ok) << result.error.message;
+    EXPECT_EQ(result.filesSame, 1u);
+    EXPECT_FALSE(fs::exists(src / "DCIM/a.jpg"));
+    EXPECT_EQ(test::ReadFile(src / "240301/a.jpg"), "aaaa");
+    EXPECT_EQ(test::ReadFile(src / "240301/b[001].jpg"), "bbbb");
+    // The removed source comes back with the undo.
+    const engine::UndoResult undo = engine::UndoJournal(result.journal);
+    EXPECT_TRUE(undo.complete) << (undo.left.empty() ? "" : undo.left[0].reason);
+    EXPECT_EQ(test::ReadFile(src / "DCIM/a.jpg"), "aaaa");
+    EXPECT_EQ(test::ReadFile(src / "DCIM/b.jpg"), "bbbb");
+    EXPECT_EQ(test::ReadFile(src / "240301/a.jpg"), "aaaa"); // stored before: kept
+}
+
+TEST_F(CardTest, TemplateNestsFoldersAndNeverFollowsALinkInALevel)
+{
+    Add("a.jpg", "a", 15);
+    Add("b.jpg", "b", 16);
+    engine::RunOptions options;
+    options.DirTemplate = "yyyy/mm/dd";
+    const engine::RunResult result = Run(options);
+    ASSERT_TRUE(result.ok) << result.error.message;
+    EXPECT_EQ(result.foldersMade, 4u); // 2024, 03, 15, 16
+    EXPECT_EQ(test::ReadFile(src / "2024/03/15/a.jpg"), "a");
+    EXPECT_EQ(test::ReadFile(src / "2024/03/16/b.jpg"), "b");
+
+    fs::create_directory(dir / "elsewhere");
+    fs::remove_all(src / "2024");
+    fs::create_directory(src / "2024");
+    fs::create_directory_symlink(dir / "elsewhere", src / "2024/03");
+    const engine::RunResult linked = Run(options);
+    EXPECT_FALSE(linked.ok);
+    EXPECT_EQ(linked.error.code.value(), ELOOP);
+    EXPECT_NE(linked.error.message.find("symbolic link"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+}
+
+TEST_F(CardTest, BadTemplateTouchesNothing)
+{
+    Add("a.jpg", "a", 15);
+    const auto before = Tree(dir.path());
+    engine::RunOptions options;
+    options.DirTemplate = "yyyy/../mm";
+    options.Move = 1;
+    const engine::RunResult result = Run(options);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.message.find("unknown part"), std::string::npos);
+    EXPECT_EQ(Tree(dir.path()), before);
+}
+
+// With every option off the plan is what it always was, and the only new thing on disk after
+// a real run is its journal.
+TEST_F(CardTest, AllOptionsOffKeepThePlan)
+{
+    Add("IMG_0001.JPG", "1", 1);
+    Add("img_0001.jpg", "2", 1);
+    Add("IMG_0001.JPG.bak", "3", 2);
+    Add("notes.txt", "4", 2);
+    Add("sub/inner.jpg", "5", 3);
+    Add("240301/old.jpg", "6", 3);
+    engine::RunOptions options;
+    options.RenamePattern = 2;
+    ASSERT_TRUE(Run(options, true).ok);
+    const auto s = [&](const char* path) { return (src / path).string(); };
+    const std::vector<std::pair<std::string, std::string>> plan = {
+        {s("IMG_0001.JPG"), s("240301/240301IMG_0001.JPG")},
+        {s("img_0001.jpg"), s("240301/240301img_0001.jpg")},
+        {s("IMG_0001.JPG.bak"), s("240302/240302IMG_0001.JPG.bak")},
+        {s("notes.txt"), s("240302/240302notes.txt")},
+    };
+    EXPECT_EQ(host->stored, plan);
+    const engine::RunResult real = Run(options);
+    ASSERT_TRUE(real.ok);
+    EXPECT_EQ(host->stored, plan);
+    EXPECT_EQ(real.filesSame, 0u);
+    EXPECT_EQ(Tree(journals).size(), 1u);
+    EXPECT_EQ(fs::path(real.journal).parent_path(), journals);
+}
+
+TEST_F(CardTest, CopyRunIsUndoneExceptWhatChanged)
+{
+    for (int i = 0; i < 4; ++i)
+        Add("DCIM/100CANON/IMG_000" + std::to_string(i) + ".JPG", std::string(1000, 'a' + i),
+            1 + i % 2);
+    engine::RunOptions options;
+    options.Recursive = 1;
+    options.DirTemplate = "yyyy/mm/dd";
+    const engine::RunResult result = Run(options);
+    ASSERT_TRUE(result.ok) << result.error.message;
+    ASSERT_EQ(engine::NewestJournal(journals.string()), result.journal);
+    // Same size, same time, other bytes: only the change time and hash can tell.
+    const fs::path changed = src / "2024/03/02/IMG_0001.JPG";
+    const auto time = fs::last_write_time(changed);
+    test::WriteFile(changed, std::string(1000, 'z'));
+    fs::last_write_time(changed, time);
+
+    const engine::UndoResult undo = engine::UndoJournal(result.journal);
+    ASSERT_TRUE(undo.read) << undo.message;
+    EXPECT_FALSE(undo.complete);
+    EXPECT_EQ(undo.undone, 3u);
+    ASSERT_EQ(undo.left.size(), 1u);
+    EXPECT_EQ(undo.left[0].path, changed.string());
+    EXPECT_EQ(Tree(src / "2024"), std::vector<std::string>{"03/02/IMG_0001.JPG"});
+    EXPECT_FALSE(fs::exists(src / "2024/03/01")); // emptied, made by the run: removed
+    EXPECT_EQ(Tree(src / "DCIM").size(), 4u);     // the sources were never touched
+    // Not complete: still the newest to undo; a second undo changes nothing more.
+    EXPECT_EQ(engine::NewestJournal(journals.string()), result.journal);
+    fs::remove(changed);
+    const engine::UndoResult again = engine::UndoJournal(result.journal);
+    EXPECT_TRUE(again.complete);
+    EXPECT_FALSE(fs::exists(src / "2024"));
+    EXPECT_EQ(engine::NewestJournal(journals.string()), "");
+}
+
+TEST_F(CardTest, MoveUndoNeverReplacesAndListsWhatItLeft)
+{
+    for (int i = 0; i < 5; ++i)
+        Add("DCIM/IMG_" + std::to_string(i) + ".JPG", "photo " + std::to_string(i), 1);
+    engine::RunOptions options;
+    options.Recursive = options.Move = 1;
+    const engine::RunResult result = Run(options);
+    ASSERT_TRUE(result.ok) << result.error.message;
+    ASSERT_EQ(Tree(src / "DCIM").size(), 0u);
+    test::WriteFile(src / "240301/IMG_1.JPG", "edited by hand"); // changed
+    fs::remove(src / "240301/IMG_2.JPG");                        // removed by hand
+    test::WriteFile(src / "DCIM/IMG_3.JPG", "a new file");       // in the way
+
+    const engine::UndoResult undo = engine::UndoJournal(result.journal);
+    EXPECT_FALSE(undo.complete);
+    EXPECT_EQ(undo.undone, 2u);
+    EXPECT_EQ(undo.left.size(), 3u);
+    EXPECT_EQ(test::ReadFile(src / "DCIM/IMG_0.JPG"), "photo 0");
+    EXPECT_EQ(test::ReadFile(src / "DCIM/IMG_4.JPG"), "photo 4");
+    EXPECT_EQ(test::ReadFile(src / "DCIM/IMG_3.JPG"), "a new file");
+    EXPECT_EQ(test::ReadFile(src / "240301/IMG_3.JPG"), "photo 3");
+    EXPECT_EQ(test::ReadFile(src / "240301/IMG_1.JPG"), "edited by hand");
+    EXPECT_FALSE(fs::exists(src / "DCIM/IMG_1.JPG"));
+}
+
+} // namespace
