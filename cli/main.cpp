@@ -18,10 +18,13 @@
 #include "cli/terminal_host.h"
 #include "engine/classification_run.h"
 #include "engine/file_list.h"
+#include "engine/folder_template.h"
+#include "engine/journal.h"
 #include "engine/json_text.h"
 #include "engine/naming.h"
 #include "engine/path_text.h"
 #include "engine/run_options.h"
+#include "engine/undo.h"
 #include "media/media_dates.h"
 #include "platform/special_folders.h"
 #include "settings/settings_file.h"
@@ -36,7 +39,9 @@ picture date of camera JPEGs, then (when asked for) the capture date of other pi
 videos and a date in the name, else the modification time. Nothing is ever overwritten.
 
 Date folders:
-      --folders=PATTERN      yyyymm, yyyymmdd, yymmdd (default), yy_mmdd or yymm
+      --folders=PATTERN      yyyymm, yyyymmdd, yymmdd (default), yy_mmdd or yymm;
+                               or a template of nested folders made of yyyy, yy,
+                               mm, dd, "-", "_" and "/" (yyyy/mm/dd, yyyy/yyyymmdd)
       --dest=PLACE           source: in FOLDER (default); desktop or documents: in a
                                folder "分類" on the Desktop or in Documents
 
@@ -59,6 +64,15 @@ Dates:
 
 Run:
       --move                 move the files instead of copying them
+      --recursive            take the files of FOLDER's subfolders too (not hidden
+                               ones, links, or date folders of the destination)
+      --skip-same            do not store a file again whose content is already
+                               stored under its name (a move removes its source)
+      --undo[=JOURNAL]       undo the newest run (or the run of JOURNAL): moved files
+                               go back, unchanged copies are removed, empty date
+                               folders of the run too; anything changed since is
+                               left alone and listed. Runs keep their journals in
+                               $XDG_STATE_HOME/velmora/journal
       --dry-run              change nothing; print the plan
       --settings[=FILE]      take the options, and FOLDER when none is given, from a
                                settings file (default: the window's kestrum.ini,
@@ -75,16 +89,18 @@ Output:
 
 --dry-run and --verbose print "source TAB destination" lines; a TAB, line end, backslash
 or other control character in a path is written as \t, \n, \\ or \xHH, so every line
-splits at its TAB. With --json, bytes of a name that are not UTF-8 are written as \udcXX.
+splits at its TAB. A file already stored (--skip-same) gets a third field, "already there"
+(with --json its action; -0 leaves it out). With --json, bytes of a name that are not UTF-8 are written as \udcXX.
 
-Exit status: 0 done, 1 the run stopped on a failure (or its output could not be written),
-2 bad usage, 3 no free suffix for a name.
+Exit status: 0 done, 1 the run stopped on a failure (or its output could not be written;
+with --undo: something was left alone), 2 bad usage, 3 no free suffix for a name.
 )";
 
 struct Overrides {
     std::optional<std::int16_t> dirPattern, renamePattern, destPattern, suffix;
     bool lowerName = false, lowerExt = false, move = false, yyyy = false, model = false;
-    bool mediaDates = false, nameDates = false;
+    bool mediaDates = false, nameDates = false, recursive = false, skipSame = false;
+    std::optional<std::string> dirTemplate; // set by --folders; empty for the five patterns
 };
 
 struct CommandLine {
@@ -93,6 +109,8 @@ struct CommandLine {
     bool dryRun = false, verbose = false, quiet = false, null = false, json = false;
     bool useSettings = false;
     std::string settingsFile; // empty: beside the program
+    bool undo = false;
+    std::string undoJournal; // empty: the newest run's
 };
 
 int Usage(const std::string& message)
@@ -186,6 +204,21 @@ std::string RefusedUsage(const std::vector<std::string>& args,
 std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // "--undo" takes the next word as its journal unless that is an option.
+    for (std::size_t i = 0; i < args.size() && args[i] != "--";) {
+        if (args[i] == "--undo" || args[i].rfind("--undo=", 0) == 0) {
+            line.undo = true;
+            std::size_t words = 1;
+            if (args[i].size() > 6)
+                line.undoJournal = args[i].substr(7);
+            else if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-')
+                line.undoJournal = args[i + 1], words = 2;
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                       args.begin() + static_cast<std::ptrdiff_t>(i + words));
+        } else {
+            ++i;
+        }
+    }
     // "--settings" takes the next word only when that is an existing file: "--settings FOLDER"
     // reads the settings beside the program and sorts FOLDER. Without a file it is taken here.
     for (std::size_t i = 0; i < args.size() && args[i] != "--";) {
@@ -216,6 +249,8 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         {"--model", &o.model},
         {"--media-dates", &o.mediaDates},
         {"--name-dates", &o.nameDates},
+        {"--recursive", &o.recursive},
+        {"--skip-same", &o.skipSame},
         {"--dry-run", &line.dryRun},
         {"--verbose", &line.verbose},
         {"--quiet", &line.quiet},
@@ -255,6 +290,18 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         if (app.count(choices[k].name) == 0)
             continue;
         o.*choices[k].field = Choice(values[k], choices[k].values);
+        if (choices[k].field == &Overrides::dirPattern) {
+            // Not one of the five patterns: a template of nested folders, checked here, before
+            // anything is touched.
+            std::string message;
+            if (o.dirPattern)
+                o.dirTemplate = std::string();
+            else if (engine::ParseFolderTemplate(values[k], message))
+                o.dirTemplate = values[k];
+            else
+                return Usage("unknown --folders value '" + values[k] + "': " + message);
+            continue;
+        }
         if (!(o.*choices[k].field))
             return Usage("unknown " + std::string(choices[k].name) + " value '" + values[k] + "'" +
                          choices[k].hint);
@@ -298,6 +345,8 @@ bool JsonSummary(const engine::RunResult& result, const char* done, double secon
                        ",\"action\":\"" + done +
                        "\",\"files\":" + std::to_string(result.filesStored) +
                        ",\"folders\":" + std::to_string(result.foldersMade);
+    if (result.filesSame > 0)
+        text += ",\"same\":" + std::to_string(result.filesSame);
     char time[32];
     std::snprintf(time, sizeof time, ",\"seconds\":%.3f", seconds);
     text += time;
@@ -306,6 +355,60 @@ bool JsonSummary(const engine::RunResult& result, const char* done, double secon
                 ",\"path\":" + engine::JsonQuoted(result.error.path);
     text += "}\n";
     return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+}
+
+// velmora-cli --undo: undoes a run by its journal and lists what it left alone.
+int UndoRun(const CommandLine& line)
+{
+    std::string journal = line.undoJournal;
+    if (journal.empty()) {
+        const std::string folder = engine::JournalFolder();
+        journal = folder.empty() ? std::string() : engine::NewestJournal(folder);
+        if (journal.empty()) {
+            std::fprintf(stderr, "velmora-cli: there is no run to undo (no journal in %s).\n",
+                         folder.empty() ? "$XDG_STATE_HOME/velmora/journal" : folder.c_str());
+            return kRunFailed;
+        }
+    }
+    const engine::UndoResult result = engine::UndoJournal(journal);
+    if (!result.read) {
+        std::fprintf(stderr, "velmora-cli: %s\n", result.message.c_str());
+        return kRunFailed;
+    }
+    for (const engine::UndoLeft& left : result.left)
+        std::fprintf(stderr, "velmora-cli: left alone: %s: %s\n", left.path.c_str(),
+                     left.reason.c_str());
+    if (!line.quiet)
+        std::printf("%s undone, %s left alone, %s removed (%s)\n",
+                    Counted(result.undone, "file").c_str(),
+                    Counted(result.left.size(), "file").c_str(),
+                    Counted(result.foldersRemoved, "folder").c_str(), journal.c_str());
+    return result.complete ? kDone : kRunFailed;
+}
+
+// Asks the platform for the special folders, for the destination base before a run.
+struct PlatformFolders : engine::SpecialFolders {
+    std::string DeskTopFolder() override { return platform::GetDeskTopFolder(); }
+    std::string MyDocumentFolder() override { return platform::GetMyDocumentFolder(); }
+};
+
+// The files a run of these options takes: FOLDER's, or with Recursive those below it too,
+// except the date folders of the destination base.
+std::vector<std::string> ListRunFiles(const engine::RunOptions& options, std::error_code& error)
+{
+    if (options.Recursive != 1)
+        return engine::ListFolderFiles(options.SourceFolder, error);
+    PlatformFolders folders;
+    const engine::DestBaseResult base =
+        engine::SettleDestBase(options, options.SourceFolder, folders, false);
+    std::string message;
+    const engine::FolderTemplate form =
+        options.DirTemplate.empty() ? engine::TemplateOfPattern(options.DirPattern)
+                                    : engine::ParseFolderTemplate(options.DirTemplate, message)
+                                          .value_or(engine::TemplateOfPattern(options.DirPattern));
+    return engine::ListFolderTree(
+        options.SourceFolder, base.error ? std::string() : base.path,
+        [&](std::string_view name) { return engine::HasFirstLevelForm(form, name); }, error);
 }
 
 std::string WithoutTrailingSlash(std::string folder)
@@ -324,6 +427,8 @@ int main(int argc, char* argv[])
     CommandLine line;
     if (const auto status = Parse(argc, argv, line))
         return *status;
+    if (line.undo)
+        return UndoRun(line);
 
     engine::RunOptions options;
     if (line.useSettings) {
@@ -359,15 +464,26 @@ int main(int argc, char* argv[])
         options.MediaDates = 1;
     if (o.nameDates)
         options.NameDates = 1;
+    if (o.recursive)
+        options.Recursive = 1;
+    if (o.skipSame)
+        options.SkipSame = 1;
+    if (o.dirTemplate)
+        options.DirTemplate = *o.dirTemplate;
+    if (!options.DirTemplate.empty()) {
+        std::string message;
+        if (!engine::ParseFolderTemplate(options.DirTemplate, message))
+            return Usage("bad folder template in the settings file: " + message);
+    }
 
     if (line.folder.empty())
         return Usage("no FOLDER given");
     line.folder = WithoutTrailingSlash(line.folder);
+    options.SourceFolder = line.folder;
     std::error_code listError;
-    std::vector<std::string> names = engine::ListFolderFiles(line.folder, listError);
+    std::vector<std::string> names = ListRunFiles(options, listError);
     if (listError)
         return Usage("cannot read the folder '" + line.folder + "': " + listError.message());
-    options.SourceFolder = line.folder;
 
     const bool listing = line.dryRun || line.verbose || line.json;
     const char* done = line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied");
@@ -384,6 +500,7 @@ int main(int argc, char* argv[])
                            done, !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
+    runSettings.journalFolder = engine::JournalFolder();
     const auto start = std::chrono::steady_clock::now();
     const engine::RunResult result = engine::ClassificationRun(options, host, runSettings);
     const double seconds =
@@ -394,6 +511,8 @@ int main(int argc, char* argv[])
         host.SetOutputError(errno != 0 ? errno : EIO);
     if (host.OutputError() != 0)
         return OutputFailed(host.OutputError(), result, done);
+    if (!result.journalProblem.empty())
+        std::fprintf(stderr, "velmora-cli: %s\n", result.journalProblem.c_str());
 
     if (!result.ok) {
         if (result.error.kind == engine::RunError::Kind::SuffixOverflow) {
@@ -411,10 +530,13 @@ int main(int argc, char* argv[])
     }
     if (!line.quiet && !line.json) {
         std::FILE* out = listing ? stderr : stdout;
-        const int written =
-            std::fprintf(out, "%s %s, %s %s, %.2f s\n", Counted(result.filesStored, "file").c_str(),
-                         done, Counted(result.foldersMade, "folder").c_str(),
-                         line.dryRun ? "to make" : "made", seconds);
+        // "N already there" only where the option can make any.
+        const std::string same =
+            options.SkipSame == 1 ? ", " + std::to_string(result.filesSame) + " already there" : "";
+        const int written = std::fprintf(
+            out, "%s %s%s, %s %s, %.2f s\n", Counted(result.filesStored, "file").c_str(), done,
+            same.c_str(), Counted(result.foldersMade, "folder").c_str(),
+            line.dryRun ? "to make" : "made", seconds);
         if ((written < 0 || std::fflush(out) != 0) && out == stdout)
             return OutputFailed(errno, result, done);
     }

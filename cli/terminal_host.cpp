@@ -151,6 +151,16 @@ void TerminalHost::DrawBar(bool final)
 
 void TerminalHost::Stored(const std::string& source, const std::string& destination)
 {
+    Listed(source, destination, false);
+}
+
+void TerminalHost::AlreadyStored(const std::string& source, const std::string& existing)
+{
+    Listed(source, existing, true);
+}
+
+void TerminalHost::Listed(const std::string& source, const std::string& destination, bool same)
+{
     if (progressBar_) {
         ++filesDone_;
         if (const auto size = sizes_.find(source); size != sizes_.end())
@@ -159,21 +169,25 @@ void TerminalHost::Stored(const std::string& source, const std::string& destinat
     }
     if (listing_ == Listing::None || outputError_ != 0)
         return;
-    bool written;
+    bool written = true;
     switch (listing_) {
     case Listing::NullFields:
-        written = std::fwrite(source.c_str(), 1, source.size() + 1, stdout) == source.size() + 1 &&
-                  std::fwrite(destination.c_str(), 1, destination.size() + 1, stdout) ==
-                      destination.size() + 1;
+        if (!same)
+            written =
+                std::fwrite(source.c_str(), 1, source.size() + 1, stdout) == source.size() + 1 &&
+                std::fwrite(destination.c_str(), 1, destination.size() + 1, stdout) ==
+                    destination.size() + 1;
         break;
     case Listing::Json:
         written = std::fprintf(stdout, "{\"source\":%s,\"destination\":%s,\"action\":\"%s\"}\n",
                                engine::JsonQuoted(source).c_str(),
-                               engine::JsonQuoted(destination).c_str(), action_.c_str()) >= 0;
+                               engine::JsonQuoted(destination).c_str(),
+                               same ? "already there" : action_.c_str()) >= 0;
         break;
     default:
-        written = std::fprintf(stdout, "%s\t%s\n", EscapedPath(source).c_str(),
-                               EscapedPath(destination).c_str()) >= 0;
+        written =
+            std::fprintf(stdout, "%s\t%s%s\n", EscapedPath(source).c_str(),
+                         EscapedPath(destination).c_str(), same ? "\talready there" : "") >= 0;
         break;
     }
     if (!written || std::ferror(stdout))

@@ -41,6 +41,8 @@ public:
     std::string MyDocumentFolder() override;
     engine::DateSource* MediaDateSource() override { return &mediaDates_; }
     void Stored(const std::string& source, const std::string& destination) override;
+    // Listed like a store, with the mark "already there" (left out of -0 output).
+    void AlreadyStored(const std::string& source, const std::string& existing) override;
     // A reader that went away, or a full disk under the output: the run stops after the file
     // it is at, since nobody could learn what it did next.
     bool StopRequested() override { return outputError_ != 0; }
@@ -51,6 +53,7 @@ public:
 private:
     // Redraws the bar, at most ten times a second unless final.
     void DrawBar(bool final);
+    void Listed(const std::string& source, const std::string& destination, bool same);
 
     std::string folder_;
     std::vector<std::string> names_; // the folder's files as listed before the run

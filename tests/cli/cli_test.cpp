@@ -42,7 +42,8 @@ protected:
         // A home of its own, so Desktop and Documents are the test's folders.
         std::string command =
             "env -u XDG_DESKTOP_DIR -u XDG_DOCUMENTS_DIR HOME=" + Quote(home.string()) +
-            " XDG_CONFIG_HOME=" + Quote((home / ".config").string()) + " " + Quote(VELMORA_CLI);
+            " XDG_CONFIG_HOME=" + Quote((home / ".config").string()) +
+            " XDG_STATE_HOME=" + Quote(state.string()) + " " + Quote(VELMORA_CLI);
         for (const auto& arg : args)
             command += " " + Quote(arg);
         const std::string out = Quote((dir / "out").string());
@@ -67,6 +68,7 @@ protected:
     test::TempFolder dir;
     fs::path src = dir / "photos";
     fs::path home = dir / "home";
+    fs::path state = dir / "state"; // the undo journals go to state/velmora/journal
 };
 
 TEST_F(CliTest, VersionHelpAndBadUsage)
@@ -88,7 +90,7 @@ TEST_F(CliTest, VersionHelpAndBadUsage)
         {{"--bogus=3", folder}, "unknown option '--bogus=3'"},
         {{"-x", folder}, "unknown option '-x'"},
         {{"--folders"}, "--folders needs a value"},
-        {{"--folders", "ddmmyy", folder}, "unknown --folders value 'ddmmyy'"},
+        {{"--folders", "ddmmyy.", folder}, "unknown --folders value 'ddmmyy.'"},
         {{"--names=7", folder}, "unknown --names value '7' (1 to 6)"},
         {{"--dest", "elsewhere", folder}, "unknown --dest value 'elsewhere'"},
         {{"--suffix", "roman", folder}, "unknown --suffix value 'roman'"},
@@ -429,7 +431,7 @@ TEST_F(CliTest, AtATerminalTheBarEndsAtAHundredPercentAboveTheSummary)
     for (int i = 0; i < 400; ++i)
         Add("f" + std::to_string(i) + ".bin", block, 26);
     // script gives the program a terminal and keeps what it shows.
-    const std::string command = "script -qec " +
+    const std::string command = "XDG_STATE_HOME=" + Quote(state.string()) + " script -qec " +
                                 Quote(Quote(VELMORA_CLI) + " " + Quote(src.string())) +
                                 " /dev/null >" + Quote((dir / "tty").string()) + " 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -444,4 +446,136 @@ TEST_F(CliTest, AtATerminalTheBarEndsAtAHundredPercentAboveTheSummary)
             << before;
         EXPECT_EQ(before.back(), '\n');
     }
+}
+
+// A camera card: DCIM/100CANON and DCIM/101CANON, imported twice into nested date folders.
+TEST_F(CliTest, CardImportedTwiceStoresEachPictureOnce)
+{
+    for (const char* folder : {"DCIM/100CANON", "DCIM/101CANON"})
+        fs::create_directories(src / folder);
+    for (int i = 1; i <= 3; ++i) {
+        Add("DCIM/100CANON/IMG_000" + std::to_string(i) + ".JPG", "first " + std::to_string(i), 26);
+        Add("DCIM/101CANON/IMG_010" + std::to_string(i) + ".JPG", "second " + std::to_string(i),
+            27);
+    }
+    Add("DCIM/.thumbs", "hidden file", 26);
+    const std::vector<std::string> args = {"--recursive", "--skip-same", "--folders", "yyyy/mm/dd",
+                                           src.string()};
+    Outcome o = Run(args);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find(',', o.out.find(',') + 1)),
+              "6 files copied, 0 already there");
+    const auto stored = Tree(src / "2002");
+    EXPECT_EQ(stored.size(), 6u);
+    EXPECT_EQ(stored.front(), "04/26/IMG_0001.JPG");
+
+    // The second import: the card holds one new picture; nothing else is stored again, and
+    // the date folders of the first import are never taken for pictures of the card.
+    Add("DCIM/101CANON/IMG_0104.JPG", "new", 27);
+    std::vector<std::string> dry = args;
+    dry.insert(dry.begin(), "--dry-run");
+    o = Run(dry);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("/DCIM/100CANON/IMG_0001.JPG\t" + src.string() +
+                         "/2002/04/26/IMG_0001.JPG\talready there\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.err.find("1 file planned, 6 already there"), std::string::npos) << o.err;
+    o = Run(args);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find(',', o.out.find(',') + 1)),
+              "1 file copied, 6 already there");
+    EXPECT_EQ(Tree(src / "2002").size(), 7u);
+    EXPECT_EQ(Tree(src / "DCIM").size(), 8u); // the card is as it was
+}
+
+TEST_F(CliTest, MoveIsUndoneExceptWhatWasChangedOrRemovedByHand)
+{
+    fs::create_directories(src / "DCIM/100CANON");
+    for (int i = 0; i < 6; ++i)
+        Add("DCIM/100CANON/P" + std::to_string(i) + ".JPG", "picture " + std::to_string(i), 26);
+    Outcome o = Run({"--move", "--recursive", src.string()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(Tree(src / "DCIM").size(), 0u);
+    test::WriteFile(src / "020426/P1.JPG", "retouched");
+    fs::remove(src / "020426/P2.JPG");
+
+    o = Run({"--undo"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.out.find("4 files undone, 2 files left alone"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("left alone: " + src.string() + "/020426/P1.JPG: it changed"),
+              std::string::npos)
+        << o.err;
+    EXPECT_NE(o.err.find("/020426/P2.JPG: it is gone"), std::string::npos) << o.err;
+    EXPECT_EQ(Tree(src / "DCIM"), (std::vector<std::string>{"100CANON/P0.JPG", "100CANON/P3.JPG",
+                                                            "100CANON/P4.JPG", "100CANON/P5.JPG"}));
+    EXPECT_EQ(test::ReadFile(src / "DCIM/100CANON/P0.JPG"), "picture 0");
+    EXPECT_EQ(Tree(src / "020426"), std::vector<std::string>{"P1.JPG"});
+
+    // The retouched picture taken out of the way by hand: the date folder is empty now, and
+    // the undo, given the journal, removes it; the gone picture is still listed.
+    fs::rename(src / "020426/P1.JPG", src / "P1-kept.JPG");
+    const fs::path journals = state / "velmora/journal";
+    ASSERT_EQ(Tree(journals).size(), 1u);
+    o = Run({"--undo", (journals / Tree(journals).front()).string()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.out.find("2 files left alone, 1 folder removed"), std::string::npos) << o.out;
+    EXPECT_FALSE(fs::exists(src / "020426"));
+}
+
+TEST_F(CliTest, KilledRunLeavesAJournalThatUndoes)
+{
+    for (int i = 0; i < 200; ++i)
+        Add("f" + std::to_string(i) + ".txt", "file " + std::to_string(i), 1 + i % 20);
+    // The run is killed once it has said that it stored ten files.
+    const std::string pid = (dir / "pid").string();
+    const std::string command =
+        "{ sh -c 'echo $$ >" + pid + "; exec env XDG_STATE_HOME=" + state.string() + " " +
+        VELMORA_CLI + " --verbose " + src.string() + "' | { head -n 10 >/dev/null; kill -9 $(cat " +
+        pid + "); cat >/dev/null; }; } 2>/dev/null";
+    std::system(command.c_str());
+    const fs::path journals = state / "velmora/journal";
+    ASSERT_EQ(Tree(journals).size(), 1u);
+    const fs::path journal = journals / Tree(journals).front();
+    // A torn last line, as a kill inside a write would leave.
+    test::WriteFile(journal, test::ReadFile(journal) + "{\"op\":\"copy\",\"source\":\"/x");
+    const std::string text = test::ReadFile(journal);
+    const auto stored = std::count(text.begin(), text.end(), '\n') - 1; // less the header
+    EXPECT_GE(stored, 10);
+
+    const Outcome o = Run({"--undo"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    // Every file the journal names is undone and every source is in place. A copy made
+    // after the last journal line (the kill fell between the store and its line) may stay.
+    std::size_t sources = 0;
+    for (const std::string& path : Tree(src)) {
+        if (path.find('/') == std::string::npos)
+            ++sources;
+        else
+            EXPECT_EQ(text.find("\"" + (src / path).string() + "\""), std::string::npos) << path;
+    }
+    EXPECT_EQ(sources, 200u);
+}
+
+TEST_F(CliTest, BadFolderTemplatesAreRefusedBeforeAnythingIsTouched)
+{
+    Add("a.jpg", "a", 26);
+    for (const char* bad : {"", "yyyy/", "/yyyy", "..", "yyyy//mm", "yyyy/week"}) {
+        const Outcome o = Run({"--move", "--folders", bad, src.string()});
+        EXPECT_EQ(o.status, 2) << bad;
+        EXPECT_NE(o.err.find("unknown --folders value"), std::string::npos) << o.err;
+    }
+    test::WriteFile(dir / "k.ini", "[kestrum]\r\nVersion=0.4.5\r\nDirPath=" + src.string() +
+                                       "\r\nDirPattern=4\r\nRenamePattern=1\r\nDestPattern=1\r\n"
+                                       "FileNameCase=0\r\nExtCase=0\r\nMove=0\r\n"
+                                       "DirTemplate=yyyy/../mm\r\n");
+    const Outcome o = Run({"--settings", (dir / "k.ini").string(), "--move"});
+    EXPECT_EQ(o.status, 2) << o.err;
+    EXPECT_NE(o.err.find("bad folder template in the settings file"), std::string::npos) << o.err;
+    EXPECT_EQ(Tree(src), std::vector<std::string>{"a.jpg"});
+    EXPECT_FALSE(fs::exists(state));
+    // The five patterns stay what they were, and a run with no option stores no extra field.
+    const Outcome plain = Run({"--folders", "yyyymmdd", src.string()});
+    EXPECT_EQ(plain.out.substr(0, plain.out.find(',')), "1 file copied");
+    EXPECT_TRUE(fs::exists(src / "20020426/a.jpg"));
 }
