@@ -1,6 +1,7 @@
 // Runs started from the window: the engine on a worker thread while the window takes no input,
 // progress and the refresh posted back, and the report of a failed run.
 
+#include "media/media_dates.h"
 #include "ui/form1.h"
 
 #include <memory>
@@ -33,6 +34,7 @@ public:
     std::vector<std::string> ListedNames() override { return names_; }
     std::string DeskTopFolder() override { return desktop_; }
     std::string MyDocumentFolder() override { return documents_; }
+    engine::DateSource* MediaDateSource() override { return &mediaDates_; }
 
     // Called before every file; posted only when the value changes, so a run of many files
     // sends the window at most about a hundred updates instead of one per file.
@@ -62,7 +64,8 @@ private:
     std::vector<std::string> names_;
     std::string desktop_;
     std::string documents_;
-    int posted_ = -1; // the last value posted to the bar
+    media::MediaDateReader mediaDates_; // asked only when the option is on
+    int posted_ = -1;                   // the last value posted to the bar
 };
 
 } // namespace

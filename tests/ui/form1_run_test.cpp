@@ -1,6 +1,7 @@
 // Runs started from the window: the files stored, the progress bar, the refreshed lists, and
 // the two ways a run ends the program.
 
+#include <QAction>
 #include <QCursor>
 #include <QDir>
 #include <QFileSystemModel>
@@ -51,6 +52,7 @@ class Form1RunTest : public QObject {
     Q_OBJECT
 private slots:
     void copyRunStoresTheListedFiles();
+    void mediaDatesFromTheMenuDateAVideoByItsContent();
     void moveRunEmptiesTheFileList();
     void windowTakesNoInputDuringARun();
     void failingRunReportsAndEndsWithoutSaving();
@@ -99,6 +101,39 @@ void Form1RunTest::copyRunStoresTheListedFiles()
     QVERIFY(h.window->isEnabled());
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     QCOMPARE(h.window->focusWidget(), h.Find("ExecuteButton"));
+}
+
+void Form1RunTest::mediaDatesFromTheMenuDateAVideoByItsContent()
+{
+    // ftyp, then moov holding a version 0 mvhd created 2020-01-02 03:04:05 UTC.
+    const auto be32 = [](quint32 v) {
+        return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+    };
+    const auto box = [&](const char* type, const QByteArray& body) {
+        return be32(8 + body.size()) + type + body;
+    };
+    const quint32 created = 2082844800u + 1577934245u;
+    const QByteArray mvhd = box("mvhd", QByteArray(4, '\0') + be32(created) + be32(created) +
+                                            be32(600) + be32(60) + QByteArray(80, '\0'));
+    const QByteArray mp4 = box("ftyp", "isom" + be32(0) + "isom") + box("moov", mvhd);
+    QTemporaryDir source;
+    const QDir dir(source.path());
+    QVERIFY(uitest::MakeFile(dir.filePath("clip.mp4"), At(26, 9), mp4));
+
+    for (const bool on : {false, true}) {
+        uitest::Harness h;
+        h.window->show();
+        QVERIFY(h.window->SetSourceFolder(source.path()));
+        h.window->findChild<QAction*>(QStringLiteral("MediaDatesAction"))->setChecked(on);
+        QSignalSpy finished(h.window.get(), &ui::Form1::runFinished);
+        QTest::mouseClick(h.Find<QPushButton>("ExecuteButton"), Qt::LeftButton);
+        QTRY_COMPARE(finished.count(), 1);
+        // The day in local time: the 1st or the 2nd of January 2020, whatever the zone.
+        const bool byContent = dir.exists("200102/clip.mp4") || dir.exists("200101/clip.mp4");
+        QCOMPARE(byContent, on);
+        QCOMPARE(dir.exists("020426/clip.mp4"), !on);
+        QDir(dir.filePath("020426")).removeRecursively();
+    }
 }
 
 void Form1RunTest::moveRunEmptiesTheFileList()
