@@ -9,11 +9,12 @@ _velmora_cli()
         --names) COMPREPLY=($(compgen -W "1 2 3 4 5 6" -- "$cur")); return ;;
         --dest) COMPREPLY=($(compgen -W "source desktop documents" -- "$cur")); return ;;
         --suffix) COMPREPLY=($(compgen -W "number letter" -- "$cur")); return ;;
-        --settings) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --settings|--undo) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--folders --dest --names --lower-name --lower-ext --yyyy
-            --model --suffix --media-dates --name-dates --move --dry-run --settings --verbose
+            --model --suffix --media-dates --name-dates --move --recursive --skip-same --undo
+            --dry-run --settings --verbose
             --json --null -0 --quiet --help --version" -- "$cur"))
         return
     fi
