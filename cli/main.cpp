@@ -392,25 +392,6 @@ struct PlatformFolders : engine::SpecialFolders {
     std::string MyDocumentFolder() override { return platform::GetMyDocumentFolder(); }
 };
 
-// The files a run of these options takes: FOLDER's, or with Recursive those below it too,
-// except the date folders of the destination base.
-std::vector<std::string> ListRunFiles(const engine::RunOptions& options, std::error_code& error)
-{
-    if (options.Recursive != 1)
-        return engine::ListFolderFiles(options.SourceFolder, error);
-    PlatformFolders folders;
-    const engine::DestBaseResult base =
-        engine::SettleDestBase(options, options.SourceFolder, folders, false);
-    std::string message;
-    const engine::FolderTemplate form =
-        options.DirTemplate.empty() ? engine::TemplateOfPattern(options.DirPattern)
-                                    : engine::ParseFolderTemplate(options.DirTemplate, message)
-                                          .value_or(engine::TemplateOfPattern(options.DirPattern));
-    return engine::ListFolderTree(
-        options.SourceFolder, base.error ? std::string() : base.path,
-        [&](std::string_view name) { return engine::HasFirstLevelForm(form, name); }, error);
-}
-
 std::string WithoutTrailingSlash(std::string folder)
 {
     while (folder.size() > 1 && folder.back() == '/')
@@ -481,7 +462,8 @@ int main(int argc, char* argv[])
     line.folder = WithoutTrailingSlash(line.folder);
     options.SourceFolder = line.folder;
     std::error_code listError;
-    std::vector<std::string> names = ListRunFiles(options, listError);
+    PlatformFolders specialFolders;
+    std::vector<std::string> names = engine::ListRunFiles(options, specialFolders, listError);
     if (listError)
         return Usage("cannot read the folder '" + line.folder + "': " + listError.message());
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <utility>
 
+#include "engine/folder_template.h"
 #include "engine/path_text.h"
 
 namespace engine {
@@ -103,6 +104,22 @@ std::vector<std::string> ListFolderTree(const std::string& folder, const std::st
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::string> ListRunFiles(const RunOptions& options, SpecialFolders& folders,
+                                      std::error_code& error)
+{
+    if (options.Recursive != 1)
+        return ListFolderFiles(options.SourceFolder, error);
+    const DestBaseResult base = SettleDestBase(options, options.SourceFolder, folders, false);
+    std::string message;
+    const FolderTemplate form = options.DirTemplate.empty()
+                                    ? TemplateOfPattern(options.DirPattern)
+                                    : ParseFolderTemplate(options.DirTemplate, message)
+                                          .value_or(TemplateOfPattern(options.DirPattern));
+    return ListFolderTree(
+        options.SourceFolder, base.error ? std::string() : base.path,
+        [&](std::string_view name) { return HasFirstLevelForm(form, name); }, error);
 }
 
 } // namespace engine

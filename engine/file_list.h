@@ -6,6 +6,9 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/dest_folder.h"
+#include "engine/run_options.h"
+
 namespace engine {
 
 // The files of a folder that a run classifies: regular files and symbolic links to regular
@@ -25,5 +28,12 @@ using DateFolderTest = std::function<bool(std::string_view name)>;
 // read is an error, as the folder itself is.
 std::vector<std::string> ListFolderTree(const std::string& folder, const std::string& destBase,
                                         const DateFolderTest& isDateFolder, std::error_code& error);
+
+// The files a run of options takes from options.SourceFolder, as the window lists them and
+// velmora-cli hands them to the run: ListFolderFiles, or with Recursive ListFolderTree, which
+// leaves out the folders below the destination base (asked of folders, never made) that have
+// the form of the date folders (DirTemplate's first level, else DirPattern's).
+std::vector<std::string> ListRunFiles(const RunOptions& options, SpecialFolders& folders,
+                                      std::error_code& error);
 
 } // namespace engine

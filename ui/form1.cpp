@@ -163,6 +163,8 @@ void Form1::StartUp(const QString& argument)
     SetSourceFolder(FromPath(startFolder.empty() ? texts.DirPath : startFolder));
 
     ApplyNumericSettings(texts);
+    if (options_.Recursive == 1)
+        ListFiles(); // the date-folder pattern that tells the run's own folders is known now
     setWindowTitle(WindowCaption());
 }
 

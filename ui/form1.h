@@ -148,6 +148,8 @@ private:
     // form1_folder.cpp
     void SetUpFolderList();
     void ListFiles();
+    // The files of folder a run of the current options takes (engine::ListRunFiles).
+    std::vector<std::string> ListRunFiles(const QString& folder, std::error_code& error);
     void ShowFiles(std::vector<std::string> names);
     // Stops the folder list from following changes on disk until RefreshLists.
     void HoldFolderList();
@@ -184,6 +186,8 @@ private:
     void BuildOptionsMenu();
     // Sets the menu's entries, and so their options, from the settings file.
     void ApplyMenuSettings(const settings::SettingsTexts& texts);
+    // "元に戻す": undoes the newest run by its journal and says what was left alone.
+    void UndoNewestRun();
 
     // form1.cpp
     void EndProgram(int exitCode);
@@ -200,6 +204,7 @@ private:
     engine::RunOptions options_;
     QString sourceFolder_;
     std::vector<std::string> listedNames_; // File1's entries as the engine listed them
+    std::string dirTemplate_;              // the folder template of the menu, kept while off
     QString driveRoot_;                    // the volume Drive1 shows
     std::vector<QObject*> dropTargets_;    // the drop targets and the item views' viewports
 

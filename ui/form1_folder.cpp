@@ -91,7 +91,7 @@ bool Form1::SetSourceFolder(const QString& path)
     const QString folder = QDir::cleanPath(info.absoluteFilePath());
     // Read before anything changes: a folder that cannot be listed is not taken.
     std::error_code error;
-    std::vector<std::string> names = engine::ListFolderFiles(ToPath(folder), error);
+    std::vector<std::string> names = ListRunFiles(folder, error);
     if (error) {
         return false;
     }
@@ -203,10 +203,27 @@ void Form1::OnFolderActivated(const QModelIndex& index)
     }
 }
 
+std::vector<std::string> Form1::ListRunFiles(const QString& folder, std::error_code& error)
+{
+    // The special folders as a run asks for them, for the destination base of Recursive.
+    struct Folders : engine::SpecialFolders {
+        Folders(const FolderFunction& desktop, const FolderFunction& documents)
+            : desktop_(desktop), documents_(documents)
+        {}
+        std::string DeskTopFolder() override { return desktop_(); }
+        std::string MyDocumentFolder() override { return documents_(); }
+        const FolderFunction& desktop_;
+        const FolderFunction& documents_;
+    } folders(desktop_, documents_);
+    engine::RunOptions options = options_;
+    options.SourceFolder = ToPath(folder);
+    return engine::ListRunFiles(options, folders, error);
+}
+
 void Form1::ListFiles()
 {
     std::error_code error;
-    std::vector<std::string> names = engine::ListFolderFiles(ToPath(sourceFolder_), error);
+    std::vector<std::string> names = ListRunFiles(sourceFolder_, error);
     if (error) {
         names.clear(); // a folder the user opened but may not read lists nothing
     }

@@ -4,9 +4,14 @@
 // settings file.
 #include <QAction>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QMenu>
 
+#include "engine/folder_template.h"
+#include "engine/journal.h"
+#include "engine/undo.h"
 #include "ui/form1.h"
+#include "ui/qt_path.h"
 
 namespace ui {
 
@@ -25,7 +30,18 @@ const MenuOption kMenuOptions[] = {
      &settings::SettingsTexts::MediaDates},
     {"NameDatesAction", "ファイル名の日付を使う", &engine::RunOptions::NameDates,
      &settings::SettingsTexts::NameDates},
+    {"RecursiveAction", "サブフォルダも含める", &engine::RunOptions::Recursive,
+     &settings::SettingsTexts::Recursive},
+    {"SkipSameAction", "保存済みの同じファイルは飛ばす", &engine::RunOptions::SkipSame,
+     &settings::SettingsTexts::SkipSame},
 };
+
+// The caption of the template entry: the template that is set, or what choosing it does.
+QString TemplateCaption(const std::string& folderTemplate)
+{
+    return folderTemplate.empty() ? QString::fromUtf8("日付フォルダをテンプレートで作る…")
+                                  : QString::fromUtf8("日付フォルダ: ") + FromPath(folderTemplate);
+}
 
 } // namespace
 
@@ -38,9 +54,42 @@ void Form1::BuildOptionsMenu()
         action->setObjectName(QString::fromLatin1(option.name));
         action->setCheckable(true);
         const auto field = option.field;
-        connect(action, &QAction::toggled, this,
-                [this, field](bool on) { options_.*field = on ? 1 : 0; });
+        connect(action, &QAction::toggled, this, [this, field](bool on) {
+            options_.*field = on ? 1 : 0;
+            if (field == &engine::RunOptions::Recursive)
+                ListFiles(); // the list shows what a run takes
+        });
     }
+    // A set template overrides the date-folder buttons; the entry shows it.
+    QAction* folders = optionsMenu_->addAction(TemplateCaption({}));
+    folders->setObjectName(QStringLiteral("DirTemplateAction"));
+    folders->setCheckable(true);
+    connect(folders, &QAction::toggled, this, [this, folders](bool on) {
+        if (on && dirTemplate_.empty()) {
+            bool ok = false;
+            const QString text = QInputDialog::getText(
+                this, QStringLiteral("Velmora"),
+                QString::fromUtf8("日付フォルダのテンプレート (yyyy, yy, mm, dd, -, _ と /):"),
+                QLineEdit::Normal, QStringLiteral("yyyy/mm/dd"), &ok);
+            std::string message;
+            if (ok && engine::ParseFolderTemplate(ToPath(text), message))
+                dirTemplate_ = ToPath(text);
+            else if (ok)
+                messageBox_(QMessageBox::Warning, QStringLiteral("Velmora"), FromPath(message));
+            if (dirTemplate_.empty()) {
+                folders->setChecked(false);
+                return;
+            }
+        }
+        options_.DirTemplate = on ? dirTemplate_ : std::string();
+        folders->setText(TemplateCaption(options_.DirTemplate));
+        if (options_.Recursive == 1)
+            ListFiles();
+    });
+    optionsMenu_->addSeparator();
+    QAction* undo = optionsMenu_->addAction(QString::fromUtf8("元に戻す"));
+    undo->setObjectName(QStringLiteral("UndoAction"));
+    connect(undo, &QAction::triggered, this, &Form1::UndoNewestRun);
     // The panel's frames lie side by side rather than inside Frame5: each of them opens it.
     for (const char* frame : {"Frame5", "Frame1", "Frame2", "Frame4", "Frame6"}) {
         auto* box = findChild<QGroupBox*>(QString::fromLatin1(frame));
@@ -61,6 +110,41 @@ void Form1::ApplyMenuSettings(const settings::SettingsTexts& texts)
         action->setChecked(texts.*option.key == "1");
         options_.*option.field = action->isChecked() ? 1 : 0;
     }
+    // A template that does not parse is left out: the buttons decide.
+    std::string message;
+    dirTemplate_ =
+        engine::ParseFolderTemplate(texts.DirTemplate, message) ? texts.DirTemplate : std::string();
+    auto* folders = optionsMenu_->findChild<QAction*>(QStringLiteral("DirTemplateAction"));
+    folders->setChecked(!dirTemplate_.empty());
+    options_.DirTemplate = dirTemplate_;
+    folders->setText(TemplateCaption(options_.DirTemplate));
+}
+
+void Form1::UndoNewestRun()
+{
+    const std::string journal = engine::NewestJournal(engine::JournalFolder());
+    if (journal.empty()) {
+        messageBox_(QMessageBox::Information, QStringLiteral("Velmora"),
+                    QString::fromUtf8("元に戻せる実行はありません。"));
+        return;
+    }
+    const engine::UndoResult result = engine::UndoJournal(journal);
+    RefreshLists();
+    if (!result.read) {
+        messageBox_(QMessageBox::Warning, QStringLiteral("Velmora"), FromPath(result.message));
+        return;
+    }
+    QString text = QString::fromUtf8("%1 個のファイルを元に戻しました。").arg(result.undone);
+    if (!result.left.empty()) {
+        text += QString::fromUtf8("\n次の %1 個は変更されているか、ないか、元の場所がふさがって"
+                                  "いるため、そのままです:")
+                    .arg(result.left.size());
+        for (std::size_t i = 0; i < result.left.size() && i < 20; ++i)
+            text += QStringLiteral("\n") + FromPath(result.left[i].path) + QStringLiteral(": ") +
+                    FromPath(result.left[i].reason);
+    }
+    messageBox_(result.complete ? QMessageBox::Information : QMessageBox::Warning,
+                QStringLiteral("Velmora"), text);
 }
 
 } // namespace ui

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "engine/journal.h"
 #include "engine/naming.h"
 #include "engine/run_host.h"
 #include "ui/qt_path.h"
@@ -79,6 +80,8 @@ void Form1::ExecuteRun()
         worker_.join();
     }
     ClearNotice();
+    if (options_.Recursive == 1)
+        ListFiles(); // the options may have changed since the list was read
     auto host = std::make_unique<WindowRunHost>(this, progressBar1_, Options().SourceFolder,
                                                 listedNames_, desktop_(), documents_());
     running_ = true;
@@ -86,8 +89,11 @@ void Form1::ExecuteRun()
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     // The window takes no input until the run ends, yet keeps painting its progress.
     setEnabled(false);
-    worker_ = std::thread([this, options = Options(), host = std::move(host)] {
-        const engine::RunResult result = engine::ClassificationRun(options, *host);
+    worker_ = std::thread([this, options = Options(), host = std::move(host),
+                           journal = engine::JournalFolder()] {
+        engine::RunSettings settings;
+        settings.journalFolder = journal; // "元に戻す" undoes the run by it
+        const engine::RunResult result = engine::ClassificationRun(options, *host, settings);
         QMetaObject::invokeMethod(
             this, [this, result] { OnRunEnded(result); }, Qt::QueuedConnection);
     });

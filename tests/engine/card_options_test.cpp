@@ -36,19 +36,13 @@ protected:
         test::WriteFile(src / name, content);
         test::SetLocalMTime(src / name, 2024, 3, day, 10, 0, 0);
     }
-    // Lists as velmora-cli does for these options.
-    std::vector<std::string> Listed(const engine::RunOptions& options)
+    // Lists as velmora-cli and the window do for these options.
+    std::vector<std::string> Listed(engine::RunOptions options)
     {
+        options.SourceFolder = src.string();
+        test::FakeHost folders(src.string());
         std::error_code error;
-        if (options.Recursive != 1)
-            return engine::ListFolderFiles(src.string(), error);
-        std::string message;
-        const auto folders = options.DirTemplate.empty()
-                                 ? engine::TemplateOfPattern(options.DirPattern)
-                                 : *engine::ParseFolderTemplate(options.DirTemplate, message);
-        return engine::ListFolderTree(
-            src.string(), src.string(),
-            [&](std::string_view name) { return engine::HasFirstLevelForm(folders, name); }, error);
+        return engine::ListRunFiles(options, folders, error);
     }
     engine::RunResult Run(engine::RunOptions options, bool dryRun = false)
     {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "settings/settings_file.h"
@@ -53,6 +54,7 @@ private slots:
     void closingSavesTheSettings();
     void menuOptions_data();
     void menuOptions();
+    void menuTemplateAndUndo();
 };
 
 void Form1HandlersTest::optionButtons_data()
@@ -270,6 +272,10 @@ void Form1HandlersTest::menuOptions_data()
                                       << "Frame1";
     QTest::newRow("NameDatesAction") << "NameDates"
                                      << "Frame6";
+    QTest::newRow("RecursiveAction") << "Recursive"
+                                     << "Frame2";
+    QTest::newRow("SkipSameAction") << "SkipSame"
+                                    << "Frame4";
 }
 
 // An option of the context menu: read at start, opened by a right click on the detail panel,
@@ -291,7 +297,10 @@ void Form1HandlersTest::menuOptions()
     h.window->show();
     const auto field = [&] {
         const engine::RunOptions o = h.window->Options();
-        return key == "MediaDates" ? o.MediaDates : o.NameDates;
+        return key == "MediaDates"  ? o.MediaDates
+               : key == "NameDates" ? o.NameDates
+               : key == "Recursive" ? o.Recursive
+                                    : o.SkipSame;
     };
     auto* action = h.window->findChild<QAction*>(QTest::currentDataTag());
     QVERIFY(action != nullptr);
@@ -312,13 +321,77 @@ void Form1HandlersTest::menuOptions()
     QVERIFY(h.window->close());
     settings::SettingsTexts texts =
         settings::LoadSettings(QFile::encodeName(h.SettingsFile()).toStdString());
-    QCOMPARE(key == "MediaDates" ? texts.MediaDates : texts.NameDates, std::string());
+    QCOMPARE(key == "MediaDates"  ? texts.MediaDates
+             : key == "NameDates" ? texts.NameDates
+             : key == "Recursive" ? texts.Recursive
+                                  : texts.SkipSame,
+             std::string());
 
     h.Reopen();
     h.window->StartUp(QString());
     QVERIFY(!h.window->findChild<QAction*>(QTest::currentDataTag())->isChecked());
     h.window->findChild<QAction*>(QTest::currentDataTag())->trigger();
     QCOMPARE(field(), 1);
+}
+
+// The template entry shows the template of the settings file and the folders follow it;
+// "元に戻す" undoes the newest run, and turning the template off gives the buttons back.
+void Form1HandlersTest::menuTemplateAndUndo()
+{
+    uitest::Harness h;
+    QTemporaryDir source;
+    const QString card = source.filePath(QStringLiteral("DCIM/100CANON"));
+    QVERIFY(QDir().mkpath(card));
+    for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG"}) {
+        QFile file(card + QLatin1Char('/') + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(name);
+        file.flush();
+        QVERIFY(file.setFileTime(QDateTime(QDate(2002, 4, 26), QTime(10, 0)),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+    }
+    QFile ini(h.SettingsFile());
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(("[kestrum]\r\nVersion=0.4.5\r\nDirPath=" + source.path() +
+               "\r\nDirPattern=4\r\nRenamePattern=1\r\nDestPattern=1\r\nFileNameCase=0\r\n"
+               "ExtCase=0\r\nMove=1\r\nSuffix=0\r\nDetail=1\r\nYYYY=0\r\n"
+               "Recursive=1\r\nDirTemplate=yyyy/mm/dd\r\n")
+                  .toUtf8());
+    ini.close();
+    h.window->StartUp(QString());
+    auto* folders = h.Find<QAction>("DirTemplateAction");
+    QVERIFY(folders != nullptr && folders->isChecked());
+    QVERIFY(folders->text().endsWith(QStringLiteral("yyyy/mm/dd")));
+    QCOMPARE(h.window->Options().DirTemplate, std::string("yyyy/mm/dd"));
+    // The file list shows the card's files with their paths.
+    QCOMPARE(h.Find<QListWidget>("File1")->count(), 2);
+    QCOMPARE(h.Find<QListWidget>("File1")->item(0)->text(),
+             QStringLiteral("DCIM/100CANON/IMG_0001.JPG"));
+
+    QSignalSpy finished(h.window.get(), &ui::Form1::runFinished);
+    h.window->ExecuteRun();
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY(QFile::exists(source.filePath(QStringLiteral("2002/04/26/IMG_0002.JPG"))));
+    QVERIFY(!QFile::exists(card + QStringLiteral("/IMG_0002.JPG")));
+
+    h.Find<QAction>("UndoAction")->trigger();
+    QCOMPARE(h.messages.size(), std::size_t{1});
+    QCOMPARE(h.messages[0].icon, QMessageBox::Information);
+    QVERIFY(h.messages[0].text.startsWith(QString::fromUtf8("2 個のファイルを元に戻しました")));
+    QVERIFY(QFile::exists(card + QStringLiteral("/IMG_0002.JPG")));
+    QVERIFY(!QDir(source.filePath(QStringLiteral("2002"))).exists());
+    h.Find<QAction>("UndoAction")->trigger(); // nothing left to undo
+    QCOMPARE(h.messages.back().text, QString::fromUtf8("元に戻せる実行はありません。"));
+
+    folders->trigger();
+    QCOMPARE(h.window->Options().DirTemplate, std::string());
+    QVERIFY(!folders->text().contains(QStringLiteral("yyyy")));
+    QVERIFY(h.window->close());
+    const settings::SettingsTexts texts =
+        settings::LoadSettings(QFile::encodeName(h.SettingsFile()).toStdString());
+    QCOMPARE(texts.DirTemplate, std::string());
+    QCOMPARE(texts.Recursive, std::string("1"));
 }
 
 QTEST_MAIN(Form1HandlersTest)
