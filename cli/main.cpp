@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -431,24 +432,23 @@ int main(int argc, char* argv[])
         options.DestPattern = *o.destPattern;
     if (o.suffix)
         options.Suffix = *o.suffix;
-    if (o.lowerName)
-        options.FileNameCase = 1;
-    if (o.lowerExt || o.lowerName)
-        options.ExtCase = 1;
-    if (o.move)
-        options.Move = 1;
-    if (o.yyyy)
-        options.YYYY = 4;
-    if (o.model)
-        options.Model = 1;
-    if (o.mediaDates)
-        options.MediaDates = 1;
-    if (o.nameDates)
-        options.NameDates = 1;
-    if (o.recursive)
-        options.Recursive = 1;
-    if (o.skipSame)
-        options.SkipSame = 1;
+    // The flags that turn an option on, and the value they give it.
+    const std::tuple<bool Overrides::*, std::int16_t engine::RunOptions::*, std::int16_t>
+        flagOptions[] = {
+            {&Overrides::lowerName, &engine::RunOptions::FileNameCase, 1},
+            {&Overrides::lowerName, &engine::RunOptions::ExtCase, 1}, // the whole name
+            {&Overrides::lowerExt, &engine::RunOptions::ExtCase, 1},
+            {&Overrides::move, &engine::RunOptions::Move, 1},
+            {&Overrides::yyyy, &engine::RunOptions::YYYY, 4},
+            {&Overrides::model, &engine::RunOptions::Model, 1},
+            {&Overrides::mediaDates, &engine::RunOptions::MediaDates, 1},
+            {&Overrides::nameDates, &engine::RunOptions::NameDates, 1},
+            {&Overrides::recursive, &engine::RunOptions::Recursive, 1},
+            {&Overrides::skipSame, &engine::RunOptions::SkipSame, 1},
+        };
+    for (const auto& [flag, field, value] : flagOptions)
+        if (o.*flag)
+            options.*field = value;
     if (o.dirTemplate)
         options.DirTemplate = *o.dirTemplate;
     if (!options.DirTemplate.empty()) {
