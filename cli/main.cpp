@@ -21,7 +21,7 @@
 #include "engine/file_list.h"
 #include "engine/folder_template.h"
 #include "engine/journal.h"
-#include "engine/json_text.h"
+#include "engine/json_line.h"
 #include "engine/naming.h"
 #include "engine/path_text.h"
 #include "engine/run_options.h"
@@ -342,20 +342,18 @@ int OutputFailed(int error, const engine::RunResult& result, const char* done)
 // could not be written.
 bool JsonSummary(const engine::RunResult& result, const char* done, double seconds)
 {
-    std::string text = "{\"summary\":true,\"ok\":" + std::string(result.ok ? "true" : "false") +
-                       ",\"action\":\"" + done +
-                       "\",\"files\":" + std::to_string(result.filesStored) +
-                       ",\"folders\":" + std::to_string(result.foldersMade);
+    engine::JsonLine line;
+    line.AddBool("summary", true)
+        .AddBool("ok", result.ok)
+        .Add("action", done)
+        .AddUnsigned("files", result.filesStored)
+        .AddUnsigned("folders", result.foldersMade);
     if (result.filesSame > 0)
-        text += ",\"same\":" + std::to_string(result.filesSame);
-    char time[32];
-    std::snprintf(time, sizeof time, ",\"seconds\":%.3f", seconds);
-    text += time;
+        line.AddUnsigned("same", result.filesSame);
+    line.AddSeconds("seconds", seconds);
     if (!result.ok)
-        text += ",\"error\":" + engine::JsonQuoted(result.error.message) +
-                ",\"path\":" + engine::JsonQuoted(result.error.path);
-    text += "}\n";
-    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+        line.Add("error", result.error.message).Add("path", result.error.path);
+    return std::fputs(line.Text().c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
 }
 
 // velmora-cli --undo: undoes a run by its journal and lists what it left alone.

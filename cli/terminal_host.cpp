@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <utility>
 
-#include "engine/json_text.h"
+#include "engine/json_line.h"
 #include "engine/path_text.h"
 #include "platform/special_folders.h"
 
@@ -179,10 +179,13 @@ void TerminalHost::Listed(const std::string& source, const std::string& destinat
                     destination.size() + 1;
         break;
     case Listing::Json:
-        written = std::fprintf(stdout, "{\"source\":%s,\"destination\":%s,\"action\":\"%s\"}\n",
-                               engine::JsonQuoted(source).c_str(),
-                               engine::JsonQuoted(destination).c_str(),
-                               same ? "already there" : action_.c_str()) >= 0;
+        written = std::fputs(engine::JsonLine()
+                                 .Add("source", source)
+                                 .Add("destination", destination)
+                                 .Add("action", same ? std::string("already there") : action_)
+                                 .Text()
+                                 .c_str(),
+                             stdout) >= 0;
         break;
     default:
         written =

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <utility>
 
+#include "engine/path_text.h"
+
 namespace engine {
 
 namespace {
@@ -111,7 +113,7 @@ DateFolderResult OpenDateFolder(int baseFd, const std::string& basePath, const s
     int error = errno;
     if (error == ENOENT && !create)
         return result;
-    const std::string path = basePath == "/" ? "/" + name : basePath + "/" + name;
+    const std::string path = JoinPath(basePath, name);
     struct stat st {};
     if (error == ELOOP ||
         (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))) {

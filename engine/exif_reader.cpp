@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/open_file.h"
 namespace engine {
 
 namespace {
@@ -347,23 +348,13 @@ void ApplyExifInfo(const ExifInfo& info, FileEntry& entry, const RunOptions& opt
 std::error_code ReadHead(const std::string& path, HeadBuffer& head)
 {
     head.fill(0);
-    // Non-blocking, and only a regular file is read: a name swapped for a FIFO or a device
-    // after listing must not hang the run or read from a device.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return {errno, std::generic_category()};
     struct stat st {};
-    int notRegular = 0;
-    if (::fstat(fd, &st) != 0)
-        notRegular = errno;
-    else if (!S_ISREG(st.st_mode))
-        notRegular = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (notRegular != 0) {
-        ::close(fd);
-        return {notRegular, std::generic_category()};
-    }
-    std::size_t filled = 0;
     std::error_code error;
+    const UniqueFd file = OpenRegularFile(AT_FDCWD, path, 0, st, error);
+    if (error)
+        return error;
+    const int fd = file.get();
+    std::size_t filled = 0;
     while (filled < head.size()) {
         const ssize_t got = ::read(fd, head.data() + filled, head.size() - filled);
         if (got < 0) {
@@ -376,7 +367,6 @@ std::error_code ReadHead(const std::string& path, HeadBuffer& head)
             break;
         filled += static_cast<std::size_t>(got);
     }
-    ::close(fd);
     return error;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/content_hash.h"
+#include "engine/open_file.h"
 #include "engine/path_text.h"
 #include "engine/unique_fd.h"
 
@@ -282,14 +283,11 @@ StoreResult RenameOverHeldName(const FolderHandle& folder, const std::string& hi
 StoreResult CopyStaged(const std::string& source, const FolderHandle& folder,
                        const std::string& name, bool durable, Staging staging)
 {
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (in.get() < 0)
-        return Failure(errno, source, "open");
     struct stat st {};
-    if (::fstat(in.get(), &st) != 0)
-        return Failure(errno, source, "open");
-    if (!S_ISREG(st.st_mode))
-        return Failure(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, source, "open");
+    std::error_code openError;
+    const UniqueFd in = OpenRegularFile(AT_FDCWD, source, 0, st, openError);
+    if (openError)
+        return Failure(openError.value(), source, "open");
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const int dir = folder.fd;

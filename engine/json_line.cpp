@@ -231,6 +231,15 @@ JsonLine& JsonLine::AddUnsigned(std::string_view key, std::uint64_t value)
     return *this;
 }
 
+JsonLine& JsonLine::AddSeconds(std::string_view key, double seconds)
+{
+    Key(key);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    text_ += text;
+    return *this;
+}
+
 JsonLine& JsonLine::AddBool(std::string_view key, bool value)
 {
     Key(key);

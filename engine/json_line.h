@@ -22,6 +22,9 @@ public:
     JsonLine& Add(std::string_view key, std::int64_t value);
     JsonLine& AddUnsigned(std::string_view key, std::uint64_t value);
     JsonLine& AddBool(std::string_view key, bool value); // not Add: a char pointer would pick it
+    // A number with three decimals (a duration in seconds); for writing only: the reader below
+    // takes whole numbers.
+    JsonLine& AddSeconds(std::string_view key, double seconds);
     // The object's text with a line end.
     std::string Text() const { return text_ + "}\n"; }
 

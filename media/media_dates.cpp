@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/open_file.h"
 #include "media/exiv2_pictures.h"
 #include "media/read_at.h"
 #include "media/video_boxes.h"
@@ -34,35 +35,25 @@ class File {
 public:
     explicit File(const std::string& path)
     {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
+        std::error_code error;
+        fd_ = engine::OpenRegularFile(AT_FDCWD, path, 0, st, error);
+        if (!error)
             size_ = static_cast<std::uint64_t>(st.st_size);
-        else
-            Close();
     }
-    ~File() { Close(); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
-    int Descriptor() const { return fd_; }
+    bool IsOpen() const { return fd_.get() >= 0; }
+    int Descriptor() const { return fd_.get(); }
     std::uint64_t Size() const { return size_; }
 
     // Reads up to n bytes at offset; the number read (short at the end or on an error).
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) const
     {
-        return media::ReadAt(fd_, offset, out, n);
+        return media::ReadAt(fd_.get(), offset, out, n);
     }
 
 private:
-    void Close()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    int fd_ = -1;
+    engine::UniqueFd fd_;
     std::uint64_t size_ = 0;
 };
 
