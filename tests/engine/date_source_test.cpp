@@ -60,7 +60,7 @@ TEST(DateSourceTest, SourcesAreAskedInTheirFixedOrder)
          "20230708223101", "", 0},
         {"date only: clock of the file time", "IMG-20230708-WA0001.jpg", false, false, nullptr, 0,
          1, "20230708030405", "", 0},
-        {"nothing: file time", "random_20230708.bin", false, false, nullptr, 1, 1, "20100102030405",
+        {"nothing: file time", "random_2023078.bin", false, false, nullptr, 1, 1, "20100102030405",
          "", 1},
     };
     for (const Case& c : cases) {
