@@ -1,5 +1,6 @@
-// The exiv2 module of the media layer: reads the EXIF tags of a picture through libexiv2.
-// Loaded by media_dates.cpp at its first picture (see exiv2_pictures.h).
+// The picture module of the media layer: reads the EXIF and XMP tags of a picture through
+// libexiv2, and the metadata items of a HEIF or AVIF file through libheif. Loaded by
+// media_dates.cpp at its first picture (see exiv2_pictures.h).
 #include "media/exiv2_pictures.h"
 #include "media/read_at.h"
 
@@ -9,6 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+#include <memory>
+#include <string>
 #include <mutex>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -157,6 +161,36 @@ void CopyTag(const Exiv2::ExifData& exif, const char* key, VelmoraTag& tag)
     std::memcpy(tag.bytes, bytes.data(), tag.size);
 }
 
+// Copies an XMP property's text, cut to VelmoraTagBytes.
+void CopyXmp(const Exiv2::XmpData& xmp, const char* key, VelmoraTag& tag)
+{
+    const auto it = xmp.findKey(Exiv2::XmpKey(key));
+    if (it == xmp.end())
+        return;
+    const std::string text = it->toString();
+    tag.present = 1;
+    tag.size = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), VelmoraTagBytes));
+    std::memcpy(tag.bytes, text.data(), tag.size);
+}
+
+void CopyTags(const Exiv2::ExifData& exif, const Exiv2::XmpData& xmp, VelmoraPictureTags& tags)
+{
+    CopyTag(exif, "Exif.Photo.DateTimeOriginal", tags.dates[VelmoraExifOriginal]);
+    CopyTag(exif, "Exif.Image.DateTimeOriginal", tags.dates[VelmoraExifImageOriginal]);
+    CopyXmp(xmp, "Xmp.exif.DateTimeOriginal", tags.dates[VelmoraXmpOriginal]);
+    CopyXmp(xmp, "Xmp.xmp.CreateDate", tags.dates[VelmoraXmpCreate]);
+    CopyXmp(xmp, "Xmp.photoshop.DateCreated", tags.dates[VelmoraXmpCreated]);
+    CopyTag(exif, "Exif.Photo.DateTimeDigitized", tags.dates[VelmoraExifDigitized]);
+    CopyTag(exif, "Exif.Image.DateTime", tags.dates[VelmoraExifDateTime]);
+    // Panasonic's raw files keep Make and Model in a directory of their own.
+    for (const char* group : {"Exif.Image.", "Exif.PanasonicRaw."}) {
+        CopyTag(exif, (std::string(group) + "Make").c_str(), tags.make);
+        CopyTag(exif, (std::string(group) + "Model").c_str(), tags.model);
+        if (tags.make.present || tags.model.present)
+            break;
+    }
+}
+
 int ReadPicture(const VelmoraPictureRequest& request, VelmoraPictureTags& tags)
 {
     auto* io = new FileIo(request);
@@ -167,18 +201,135 @@ int ReadPicture(const VelmoraPictureRequest& request, VelmoraPictureTags& tags)
         return -1;
     image->readMetadata();
     tags.mapPartial = io->MapWasPartial() ? 1 : 0;
-    const Exiv2::ExifData& exif = image->exifData();
-    const char* dateKeys[] = {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal",
-                              "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime"};
-    for (int i = 0; i < 4; ++i)
-        CopyTag(exif, dateKeys[i], tags.dates[i]);
-    // Panasonic's raw files keep Make and Model in a directory of their own.
-    for (const char* group : {"Exif.Image.", "Exif.PanasonicRaw."}) {
-        CopyTag(exif, (std::string(group) + "Make").c_str(), tags.make);
-        CopyTag(exif, (std::string(group) + "Model").c_str(), tags.model);
-        if (tags.make.present || tags.model.present)
-            break;
+    CopyTags(image->exifData(), image->xmpData(), tags);
+    return 0;
+}
+
+// A metadata item larger than this is not read.
+constexpr std::size_t kMaxMetadataBytes = 4 << 20;
+
+// libheif's view of an open file: reads through pread, from the head where it holds them.
+struct HeifFile {
+    const VelmoraPictureRequest& r;
+    std::uint64_t pos = 0;
+};
+
+std::int64_t HeifPosition(void* file)
+{
+    return static_cast<std::int64_t>(static_cast<HeifFile*>(file)->pos);
+}
+
+int HeifRead(void* out, std::size_t size, void* data)
+{
+    auto& file = *static_cast<HeifFile*>(data);
+    if (file.pos > file.r.size || file.r.size - file.pos < size)
+        return -1;
+    if (size == 0) // libheif may ask for nothing, with no buffer
+        return 0;
+    std::size_t got = size;
+    if (file.pos <= file.r.headSize && file.r.headSize - file.pos >= size)
+        std::memcpy(out, file.r.head + file.pos, size);
+    else
+        got = media::ReadAt(file.r.fd, file.pos, static_cast<std::uint8_t*>(out), size);
+    file.pos += got;
+    return got == size ? 0 : -1;
+}
+
+int HeifSeek(std::int64_t position, void* data)
+{
+    auto& file = *static_cast<HeifFile*>(data);
+    if (position < 0 || static_cast<std::uint64_t>(position) > file.r.size)
+        return -1;
+    file.pos = static_cast<std::uint64_t>(position);
+    return 0;
+}
+
+heif_reader_grow_status HeifWait(std::int64_t size, void* data)
+{
+    const auto& file = *static_cast<HeifFile*>(data);
+    return size >= 0 && static_cast<std::uint64_t>(size) <= file.r.size
+               ? heif_reader_grow_status_size_reached
+               : heif_reader_grow_status_size_beyond_eof;
+}
+
+// The metadata items of one kind of the primary image; content type filters "mime" items.
+std::vector<std::vector<std::uint8_t>> HeifItems(heif_image_handle* image, const char* kind,
+                                                 const char* contentType)
+{
+    std::vector<std::vector<std::uint8_t>> items;
+    const int count = heif_image_handle_get_number_of_metadata_blocks(image, kind);
+    if (count <= 0)
+        return items;
+    std::vector<heif_item_id> ids(static_cast<std::size_t>(std::min(count, 16)));
+    const int listed = heif_image_handle_get_list_of_metadata_block_IDs(
+        image, kind, ids.data(), static_cast<int>(ids.size()));
+    for (int i = 0; i < listed; ++i) {
+        const heif_item_id id = ids[static_cast<std::size_t>(i)];
+        const char* type = heif_image_handle_get_metadata_content_type(image, id);
+        if (contentType != nullptr && (type == nullptr || std::strcmp(type, contentType) != 0))
+            continue;
+        const std::size_t size = heif_image_handle_get_metadata_size(image, id);
+        if (size == 0 || size > kMaxMetadataBytes)
+            continue;
+        std::vector<std::uint8_t> bytes(size);
+        if (heif_image_handle_get_metadata(image, id, bytes.data()).code == heif_error_Ok)
+            items.push_back(std::move(bytes));
     }
+    return items;
+}
+
+// Where the TIFF block of a HEIF Exif item starts: after its 4-byte offset field, at that
+// offset ("Exif\0\0" before it is usual); else the first "II*\0" or "MM\0*" of its first
+// bytes, as some writers put the offset wrong. The item's size when none.
+std::size_t TiffStart(const std::vector<std::uint8_t>& item)
+{
+    const auto isTiff = [&](std::size_t at) {
+        return item.size() - at >= 8 &&
+               ((item[at] == 'I' && item[at + 1] == 'I' && item[at + 2] == 42 && item[at + 3] == 0) ||
+                (item[at] == 'M' && item[at + 1] == 'M' && item[at + 2] == 0 && item[at + 3] == 42));
+    };
+    if (item.size() < 12)
+        return item.size();
+    const std::uint64_t offset = std::uint64_t{item[0]} << 24 | item[1] << 16 | item[2] << 8 | item[3];
+    if (offset < item.size() - 4 && isTiff(4 + offset))
+        return static_cast<std::size_t>(4 + offset);
+    for (std::size_t at = 0; at + 8 <= item.size() && at < 64; ++at)
+        if (isTiff(at))
+            return at;
+    return item.size();
+}
+
+int ReadHeif(const VelmoraPictureRequest& request, VelmoraPictureTags& tags)
+{
+    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
+                                                                    heif_context_free);
+    if (!context)
+        return -1;
+    static heif_reader reader{1, HeifPosition, HeifRead, HeifSeek, HeifWait};
+    HeifFile file{request};
+    if (heif_context_read_from_reader(context.get(), &reader, &file, nullptr).code != heif_error_Ok)
+        return -1;
+    heif_image_handle* primary = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
+        return -1;
+    std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> image(
+        primary, heif_image_handle_release);
+    Exiv2::ExifData exif;
+    for (const auto& item : HeifItems(image.get(), "Exif", nullptr)) {
+        const std::size_t at = TiffStart(item);
+        if (at < item.size()) {
+            Exiv2::ExifParser::decode(exif, item.data() + at, static_cast<std::uint32_t>(item.size() - at));
+            if (!exif.empty())
+                break;
+        }
+    }
+    Exiv2::XmpData xmp;
+    for (const auto& item : HeifItems(image.get(), "mime", "application/rdf+xml")) {
+        if (Exiv2::XmpParser::decode(xmp, std::string(item.begin(), item.end())) == 0 && !xmp.empty())
+            break;
+        xmp.clear();
+    }
+    CopyTags(exif, xmp, tags);
     return 0;
 }
 
@@ -196,9 +347,14 @@ velmora_exiv2_read_picture(const VelmoraPictureRequest* request, VelmoraPictureT
             Exiv2::LogMsg::setHandler(nullptr);
             Exiv2::enableBMFF(true);
         });
-        return ReadPicture(*request, *tags);
+        return request->heif != 0 ? ReadHeif(*request, *tags) : ReadPicture(*request, *tags);
     } catch (...) { // exiv2's errors, allocation failures: a picture without tags
         *tags = VelmoraPictureTags{};
         return -1;
     }
+}
+
+extern "C" __attribute__((visibility("default"))) int velmora_exiv2_interface(void)
+{
+    return VelmoraPictureInterface;
 }

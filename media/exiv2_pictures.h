@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// The interface of the exiv2 module (velmora-exiv2.so, built from exiv2_pictures.cpp). The
-// media layer loads it at its first picture, so a program that never reads capture dates never
-// loads libexiv2 and starts as fast as before. Plain C: no exception and no C++ object crosses
-// it.
+// The interface of the picture module (velmora-exiv2.so, built from exiv2_pictures.cpp, with
+// libexiv2 and libheif). The media layer loads it at its first picture, so a program that never
+// reads capture dates never loads those libraries and starts as fast as before. Plain C: no
+// exception and no C++ object crosses it.
 extern "C" {
 
 // One picture to read: an open regular file and what of it has been read already.
@@ -17,6 +17,8 @@ struct VelmoraPictureRequest {
     const std::uint8_t* head; // the file's first headSize bytes
     std::size_t headSize;
     std::size_t mapFill; // a whole-file map holds the first mapFill bytes, zeros after them
+    int heif;            // a HEIF or AVIF file, already checked to keep the box limits:
+                         // read by libheif, its metadata items then by exiv2
 };
 
 enum { VelmoraTagBytes = 255 };
@@ -29,16 +31,30 @@ struct VelmoraTag {
     char bytes[VelmoraTagBytes];
 };
 
+// The date tags, in the order a capture date is chosen from them.
+enum {
+    VelmoraExifOriginal,      // Exif.Photo.DateTimeOriginal
+    VelmoraExifImageOriginal, // Exif.Image.DateTimeOriginal
+    VelmoraXmpOriginal,       // Xmp.exif.DateTimeOriginal
+    VelmoraXmpCreate,         // Xmp.xmp.CreateDate
+    VelmoraXmpCreated,        // Xmp.photoshop.DateCreated
+    VelmoraExifDigitized,     // Exif.Photo.DateTimeDigitized
+    VelmoraExifDateTime,      // Exif.Image.DateTime
+    VelmoraDateTags
+};
+
 struct VelmoraPictureTags {
-    // Exif.Photo.DateTimeOriginal, Exif.Image.DateTimeOriginal, Exif.Photo.DateTimeDigitized,
-    // Exif.Image.DateTime, in the order a date is chosen from them.
-    VelmoraTag dates[4];
+    VelmoraTag dates[VelmoraDateTags]; // EXIF values as raw bytes, XMP ones as their text
     VelmoraTag make, model; // Exif.Image.Make/Model, or Panasonic's raw directory's
     int mapPartial;         // exiv2 mapped the file and saw only its first mapFill bytes
 };
+
+// The module's build of this interface; the media layer loads only a module of its own.
+enum { VelmoraPictureInterface = 2 };
 
 // Reads the EXIF tags of a picture into tags (cleared first). Returns 0 when exiv2 read the
 // file as a picture, -1 otherwise (an unknown type, a video, any exiv2 error).
 int velmora_exiv2_read_picture(const VelmoraPictureRequest* request, VelmoraPictureTags* tags);
 using VelmoraReadPicture = int (*)(const VelmoraPictureRequest*, VelmoraPictureTags*);
+int velmora_exiv2_interface(void);
 }

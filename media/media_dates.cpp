@@ -14,6 +14,7 @@
 
 #include "engine/open_file.h"
 #include "media/exiv2_pictures.h"
+#include "media/picture_tags.h"
 #include "media/read_at.h"
 #include "media/video_boxes.h"
 
@@ -71,26 +72,49 @@ private:
     const File& file_;
 };
 
-// The module's reading function, loaded once: beside the program, where it is installed, or
-// where the build put it. None when it cannot be loaded: pictures then give no date.
+// True when the module file (open as fd) and its folder may be trusted: regular, owned by root
+// or by the owner of the running program, and not writable by everyone.
+bool Trusted(int fd, const std::string& folder, uid_t owner)
+{
+    struct stat file {}, dir {};
+    const auto safe = [owner](const struct stat& st) {
+        return (st.st_uid == 0 || st.st_uid == owner) && (st.st_mode & S_IWOTH) == 0;
+    };
+    return ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && safe(file) &&
+           ::stat(folder.c_str(), &dir) == 0 && S_ISDIR(dir.st_mode) && safe(dir);
+}
+
+// The module's reading function, loaded once, from the program's own tree only: where it is
+// installed relative to the program (VELMORA_MODULE_FROM_BIN, e.g. ../lib/velmora), or beside
+// the program (a build tree, a folder the program was copied to). A module that is not the
+// program owner's or root's, or that everyone may write, is not loaded. None when there is no
+// module: pictures then give no date.
 VelmoraReadPicture PictureReader()
 {
     static const VelmoraReadPicture reader = []() -> VelmoraReadPicture {
-        std::vector<std::string> candidates;
         std::string exe(4096, '\0');
         const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
-        if (n > 0) {
-            exe.resize(static_cast<std::size_t>(n));
-            candidates.push_back(exe.substr(0, exe.rfind('/') + 1) + "velmora-exiv2.so");
-        }
-        candidates.push_back(VELMORA_EXIV2_INSTALLED);
-        candidates.push_back(VELMORA_EXIV2_MODULE);
-        for (const std::string& candidate : candidates) {
-            void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        struct stat program {};
+        if (n <= 0 || static_cast<std::size_t>(n) >= exe.size() ||
+            ::stat("/proc/self/exe", &program) != 0)
+            return nullptr;
+        exe.resize(static_cast<std::size_t>(n));
+        const std::string folder = exe.substr(0, exe.rfind('/') + 1);
+        for (const std::string& dir : {folder + VELMORA_MODULE_FROM_BIN, folder}) {
+            const std::string candidate = dir + "/velmora-exiv2.so";
+            const engine::UniqueFd fd(::open(candidate.c_str(), O_RDONLY | O_CLOEXEC));
+            if (fd.get() < 0 || !Trusted(fd.get(), dir, program.st_uid))
+                continue;
+            // Loaded through the descriptor checked, not the name, which may change meanwhile.
+            const std::string opened = "/proc/self/fd/" + std::to_string(fd.get());
+            void* module = ::dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (module == nullptr)
                 continue;
-            if (void* symbol = ::dlsym(module, "velmora_exiv2_read_picture"))
-                return reinterpret_cast<VelmoraReadPicture>(symbol);
+            const auto version =
+                reinterpret_cast<int (*)()>(::dlsym(module, "velmora_exiv2_interface"));
+            void* read = ::dlsym(module, "velmora_exiv2_read_picture");
+            if (version != nullptr && version() == VelmoraPictureInterface && read != nullptr)
+                return reinterpret_cast<VelmoraReadPicture>(read);
             ::dlclose(module);
         }
         return nullptr;
@@ -103,29 +127,72 @@ std::string_view TagText(const VelmoraTag& tag)
     return {tag.bytes, tag.size};
 }
 
-// One reading of a picture's tags. incomplete tells whether exiv2 mapped the file, saw only its
-// start and found no DateTimeOriginal there: a better date may lie further on.
-engine::ExifInfo ReadPicture(const File& file, const std::string& path,
-                             const std::vector<std::uint8_t>& head, std::size_t mapFill,
-                             bool& incomplete)
+// Chooses the capture date of a picture's tags: EXIF DateTimeOriginal, XMP's dates, a PNG's
+// "Creation Time" text, EXIF DateTimeDigitized, IFD0 DateTime; the first valid one. Returns
+// the rank of the tag taken (VelmoraDateTags when none).
+int ChooseDate(const VelmoraPictureTags& tags, const std::string& pngText, engine::ExifInfo& info)
 {
-    engine::ExifInfo info;
+    for (int rank = 0; rank < VelmoraDateTags; ++rank) {
+        if (rank == VelmoraExifDigitized && TakeTextDate(pngText, info))
+            return rank;
+        const VelmoraTag& tag = tags.dates[rank];
+        if (!tag.present)
+            continue;
+        const bool xmp = rank >= VelmoraXmpOriginal && rank <= VelmoraXmpCreated;
+        if (xmp ? TakeTextDate(TagText(tag), info) : TakeValidExifDate(TagText(tag), info))
+            return rank;
+    }
+    return VelmoraDateTags;
+}
+
+// One reading of a picture's tags through the module; false when it could not read the file.
+// incomplete tells whether exiv2 mapped the file, saw only its start and found no EXIF
+// DateTimeOriginal there: a better date may lie further on.
+bool ReadPicture(const File& file, const std::string& path, const std::vector<std::uint8_t>& head,
+                 std::size_t mapFill, bool heif, bool& incomplete, engine::ExifInfo& info)
+{
+    info = {};
     incomplete = false;
     const VelmoraReadPicture read = PictureReader();
     VelmoraPictureTags tags{};
     const VelmoraPictureRequest request{file.Descriptor(), file.Size(), path.c_str(),
-                                        head.data(),       head.size(), mapFill};
+                                        head.data(),       head.size(), mapFill,
+                                        heif ? 1 : 0};
     if (read == nullptr || read(&request, &tags) != 0)
-        return info;
-    int rank = 0;
-    while (rank < 4 && !engine::TakeExifDate(TagText(tags.dates[rank]), info))
-        ++rank;
-    incomplete = tags.mapPartial != 0 && rank > 1;
+        return false;
+    const int rank = ChooseDate(tags, PngCreationTime(head), info);
+    incomplete = tags.mapPartial != 0 && rank > VelmoraExifImageOriginal;
     if (tags.make.present || tags.model.present) {
         info.HasExif = true;
         info.CameraName = engine::CameraNameFromTags(TagText(tags.make), TagText(tags.model));
     }
+    return true;
+}
+
+// A CR3's CMT blocks read by the own box and TIFF readers, for files exiv2 refuses.
+engine::ExifInfo CanonInfo(ByteSource& source)
+{
+    const CanonBlocks blocks = ReadCanonBlocks(source);
+    const TiffTags ifd0 = ReadTiffTags(blocks.cmt1), exif = ReadTiffTags(blocks.cmt2);
+    engine::ExifInfo info;
+    for (const std::string* date : {&exif.dateTimeOriginal, &ifd0.dateTimeOriginal,
+                                    &exif.dateTimeDigitized, &ifd0.dateTime})
+        if (TakeValidExifDate(*date, info))
+            break;
+    if (!ifd0.make.empty() || !ifd0.model.empty()) {
+        info.HasExif = true;
+        info.CameraName = engine::CameraNameFromTags(ifd0.make, ifd0.model);
+    }
     return info;
+}
+
+// The first bytes of a file whose boxes a library parses: ISO-BMFF ("ftyp") or JPEG XL's box
+// container.
+bool IsBoxFile(const std::vector<std::uint8_t>& head)
+{
+    static constexpr std::uint8_t kJxl[12] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', 13, 10, 0x87, 10};
+    return head.size() >= 12 && (std::memcmp(head.data() + 4, "ftyp", 4) == 0 ||
+                                 std::memcmp(head.data(), kJxl, sizeof kJxl) == 0);
 }
 
 } // namespace
@@ -139,15 +206,37 @@ engine::ExifInfo MediaDateReader::ReadDates(const std::string& path)
         std::vector<std::uint8_t> head(
             static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), kHeadBytes)));
         head.resize(file.ReadAt(0, head.data(), head.size()));
-        if (LooksLikeMovie(head)) {
-            FileSource source(file);
+        FileSource source(file);
+        const BoxFileKind kind = KindOfBoxFile(head);
+        if (kind == BoxFileKind::Movie)
             return VideoCaptureInfo(ReadVideoTags(source));
-        }
+        // Nesting too deep for the libraries' box parsers: the own readers alone.
+        const bool fits = !IsBoxFile(head) || BoxTreeWithinLimits(source);
+        engine::ExifInfo info;
         bool incomplete = false;
-        const engine::ExifInfo info = ReadPicture(file, path, head, kMapFill, incomplete);
-        if (!incomplete)
+        if (kind == BoxFileKind::Heif) {
+            if (!fits || !ReadPicture(file, path, head, kMapFill, true, incomplete, info) ||
+                !info.HasDate) {
+                // An image sequence may date only its movie.
+                engine::ExifInfo movie = VideoCaptureInfo(ReadVideoTags(source));
+                if (info.HasExif && !movie.HasExif) {
+                    movie.HasExif = true;
+                    movie.CameraName = info.CameraName;
+                }
+                return movie.HasDate || movie.HasExif ? movie : info;
+            }
             return info;
-        return ReadPicture(file, path, head, kWholeFile, incomplete);
+        }
+        if (kind == BoxFileKind::Cr3 &&
+            (!fits || !ReadPicture(file, path, head, kMapFill, false, incomplete, info) ||
+             !info.HasDate))
+            return CanonInfo(source);
+        if (!fits || !ReadPicture(file, path, head, kMapFill, false, incomplete, info))
+            return {};
+        engine::ExifInfo whole;
+        if (incomplete && ReadPicture(file, path, head, kWholeFile, false, incomplete, whole))
+            return whole;
+        return info;
     } catch (...) { // allocation failures: a file without a date
         return {};
     }

@@ -32,6 +32,10 @@ std::uint64_t Be64(const std::uint8_t* b)
     return std::uint64_t{Be32(b)} << 32 | Be32(b + 4);
 }
 
+// The uuid of Canon's box in a CR3's moov, which holds the CMT boxes.
+constexpr std::uint8_t kCanon[16] = {0x85, 0xC0, 0xB6, 0x87, 0x82, 0x0F, 0x11, 0xE0,
+                                     0x81, 0x11, 0xF4, 0xCE, 0x46, 0x2B, 0x6A, 0x48};
+
 // Seconds from 1904-01-01 to 1970-01-01, both UTC.
 constexpr std::uint64_t kEpoch1904To1970 = 2082844800;
 // 9999-12-31 23:59:59 UTC: later times have no four-digit year.
@@ -51,8 +55,10 @@ public:
     // Reads n bytes at offset within the budget of the whole file.
     bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t n)
     {
-        if (n > kMaxVideoBytesRead - bytesRead_)
+        if (n > kMaxVideoBytesRead - bytesRead_) {
+            exhausted_ = true;
             return false;
+        }
         bytesRead_ += n;
         return source_.ReadAt(offset, out, n);
     }
@@ -62,8 +68,12 @@ public:
     // size 0: the box runs to the end of its parent. A box must fit its parent.
     bool BoxAt(std::uint64_t pos, std::uint64_t parentEnd, Box& box)
     {
-        if (++boxes_ > kMaxVideoBoxes || pos > parentEnd || parentEnd - pos < 8)
+        if (pos > parentEnd || parentEnd - pos < 8)
             return false;
+        if (++boxes_ > kMaxVideoBoxes) {
+            exhausted_ = true;
+            return false;
+        }
         std::array<std::uint8_t, 16> header{};
         if (!Read(pos, header.data(), 8))
             return false;
@@ -104,30 +114,54 @@ public:
         return bytes;
     }
 
+    // True once a walk stopped at the limit of bytes read or boxes looked at.
+    bool Exhausted() const { return exhausted_; }
+
 private:
     ByteSource& source_;
     std::uint64_t bytesRead_ = 0;
     int boxes_ = 0;
+    bool exhausted_ = false;
 };
 
-// mvhd: version(1) flags(3), then creation time: 4 bytes (version 0) or 8 (version 1).
-void ReadMovieHeader(Walker& walker, const Box& box, VideoTags& tags)
+// mvhd, tkhd, mdhd: version(1) flags(3), then the creation time: 4 bytes (version 0) or 8
+// (version 1), in seconds since 1904. None when it is 0, before 1970 or past 9999.
+std::optional<std::int64_t> ReadHeaderTime(Walker& walker, const Box& box)
 {
     std::array<std::uint8_t, 12> b{};
     const std::uint64_t length = box.end - box.body;
     if (length < 8 || !walker.Read(box.body, b.data(), 8))
-        return;
+        return std::nullopt;
     std::uint64_t created = Be32(b.data() + 4);
     if (b[0] == 1) {
         if (length < 12 || !walker.Read(box.body + 8, b.data() + 8, 4))
-            return;
+            return std::nullopt;
         created = Be64(b.data() + 4);
     } else if (b[0] != 0) {
-        return;
+        return std::nullopt;
     }
     if (created <= kEpoch1904To1970 || created - kEpoch1904To1970 > kLastSecond)
-        return;
-    tags.movieCreated = static_cast<std::int64_t>(created - kEpoch1904To1970);
+        return std::nullopt;
+    return static_cast<std::int64_t>(created - kEpoch1904To1970);
+}
+
+// trak: its tkhd time, else its mdia/mdhd time.
+std::optional<std::int64_t> ReadTrackTime(Walker& walker, const Box& track)
+{
+    std::optional<std::int64_t> header, media;
+    walker.Children(track.body, track.end, [&](const Box& box) {
+        if (box.type == FourCC("tkhd")) {
+            header = ReadHeaderTime(walker, box);
+        } else if (box.type == FourCC("mdia")) {
+            walker.Children(box.body, box.end, [&](const Box& inner) {
+                if (inner.type == FourCC("mdhd"))
+                    media = ReadHeaderTime(walker, inner);
+                return !media;
+            });
+        }
+        return true;
+    });
+    return header ? header : media;
 }
 
 enum class Key { Other, CreationDate, Make, Model };
@@ -246,25 +280,138 @@ bool MemorySource::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n
     return true;
 }
 
-bool LooksLikeMovie(std::span<const std::uint8_t> head)
+BoxFileKind KindOfBoxFile(std::span<const std::uint8_t> head)
 {
     if (head.size() < 12)
-        return false;
+        return BoxFileKind::Other;
     const std::uint32_t type = Be32(head.data() + 4);
-    if (type == FourCC("ftyp")) {
-        static constexpr std::uint32_t kStillBrands[] = {
-            FourCC("heic"), FourCC("heix"), FourCC("heim"), FourCC("heis"), FourCC("hevc"),
-            FourCC("hevx"), FourCC("mif1"), FourCC("msf1"), FourCC("avif"), FourCC("avis"),
-            FourCC("crx "), FourCC("avci"), FourCC("jpeg"), FourCC("MiHE")};
-        const std::uint32_t brand = Be32(head.data() + 8);
-        return std::find(std::begin(kStillBrands), std::end(kStillBrands), brand) ==
-               std::end(kStillBrands);
+    if (type != FourCC("ftyp")) {
+        for (const std::uint32_t old :
+             {FourCC("moov"), FourCC("mdat"), FourCC("wide"), FourCC("free"), FourCC("skip")})
+            if (type == old)
+                return BoxFileKind::Movie;
+        return BoxFileKind::Other;
     }
-    for (const std::uint32_t old :
-         {FourCC("moov"), FourCC("mdat"), FourCC("wide"), FourCC("free"), FourCC("skip")})
-        if (type == old)
+    static constexpr std::uint32_t kStillBrands[] = {
+        FourCC("mif1"), FourCC("mif2"), FourCC("msf1"), FourCC("miaf"), FourCC("heic"),
+        FourCC("heix"), FourCC("heim"), FourCC("heis"), FourCC("hevc"), FourCC("hevx"),
+        FourCC("heif"), FourCC("avif"), FourCC("avis"), FourCC("avio"), FourCC("avci"),
+        FourCC("jpeg"), FourCC("MiHE"), FourCC("MiHB"), FourCC("MiHA"), FourCC("MiPr")};
+    const auto isStill = [](std::uint32_t brand) {
+        return std::find(std::begin(kStillBrands), std::end(kStillBrands), brand) !=
+               std::end(kStillBrands);
+    };
+    const std::uint32_t major = Be32(head.data() + 8);
+    if (major == FourCC("crx "))
+        return BoxFileKind::Cr3;
+    if (isStill(major))
+        return BoxFileKind::Heif;
+    // The top-level boxes in the head: a picture's meta box, a movie's moov box.
+    MemorySource source(head);
+    Walker walker(source);
+    bool pictureMeta = false, movie = false;
+    walker.Children(0, head.size(), [&](const Box& box) {
+        // meta: version, flags, then hdlr: size, type, version, flags, 0, handler type
+        std::array<std::uint8_t, 24> b{};
+        if (box.type == FourCC("moov"))
+            movie = true;
+        else if (box.type == FourCC("meta") && box.end - box.body >= b.size() &&
+                 walker.Read(box.body, b.data(), b.size()) && Be32(b.data() + 8) == FourCC("hdlr"))
+            pictureMeta = Be32(b.data() + 20) == FourCC("pict");
+        return true;
+    });
+    if (pictureMeta)
+        return BoxFileKind::Heif;
+    // Compatible brands: 4 bytes each after the major brand and the minor version.
+    const std::size_t ftypEnd = std::min<std::size_t>(Be32(head.data()), head.size());
+    bool compatibleStill = false;
+    for (std::size_t at = 16; at + 4 <= ftypEnd; at += 4) {
+        const std::uint32_t brand = Be32(head.data() + at);
+        if (brand == FourCC("crx "))
+            return BoxFileKind::Cr3;
+        compatibleStill = compatibleStill || isStill(brand);
+    }
+    return compatibleStill && !movie ? BoxFileKind::Heif : BoxFileKind::Movie;
+}
+
+namespace {
+
+// The start of a container's children within its body; none when the box holds no boxes for
+// box parsers. Full boxes carry a version and flags first, iinf and dref also a count.
+std::optional<std::uint64_t> ChildrenStart(Walker& walker, const Box& box)
+{
+    static constexpr std::uint32_t kPlain[] = {
+        FourCC("moov"), FourCC("trak"), FourCC("mdia"), FourCC("minf"), FourCC("stbl"),
+        FourCC("udta"), FourCC("edts"), FourCC("iprp"), FourCC("ipco"), FourCC("dinf"),
+        FourCC("grpl")};
+    if (std::find(std::begin(kPlain), std::end(kPlain), box.type) != std::end(kPlain))
+        return box.body;
+    if (box.type == FourCC("meta"))
+        return box.body + 4;
+    if (box.type == FourCC("dref"))
+        return box.body + 8;
+    std::array<std::uint8_t, 16> b{};
+    if (box.type == FourCC("iinf")) {
+        if (box.end - box.body < 1 || !walker.Read(box.body, b.data(), 1))
+            return std::nullopt;
+        return box.body + (b[0] == 0 ? 6 : 8);
+    }
+    if (box.type == FourCC("uuid") && box.end - box.body >= 16 &&
+        walker.Read(box.body, b.data(), 16) && std::memcmp(b.data(), kCanon, 16) == 0)
+        return box.body + 16;
+    return std::nullopt;
+}
+
+// Walks the containers of [first, end) at the given depth; false when a limit is passed.
+bool WithinLimits(Walker& walker, std::uint64_t first, std::uint64_t end, int depth,
+                  std::uint64_t pathBytes, std::uint64_t maxPathBytes)
+{
+    bool fits = true;
+    walker.Children(first, end, [&](const Box& box) {
+        const auto start = ChildrenStart(walker, box);
+        if (!start)
             return true;
-    return false;
+        const std::uint64_t bytes = pathBytes + (box.end - box.body);
+        fits = depth < kMaxBoxDepth && bytes <= maxPathBytes &&
+               (*start > box.end ||
+                WithinLimits(walker, *start, box.end, depth + 1, bytes, maxPathBytes));
+        return fits;
+    });
+    return fits && !walker.Exhausted();
+}
+
+} // namespace
+
+bool BoxTreeWithinLimits(ByteSource& source)
+{
+    Walker walker(source);
+    return WithinLimits(walker, 0, source.Size(), 0, 0, source.Size() + kBoxSlackBytes);
+}
+
+CanonBlocks ReadCanonBlocks(ByteSource& source)
+{
+    CanonBlocks blocks;
+    Walker walker(source);
+    walker.Children(0, source.Size(), [&](const Box& top) {
+        if (top.type != FourCC("moov"))
+            return true;
+        walker.Children(top.body, top.end, [&](const Box& box) {
+            std::array<std::uint8_t, 16> id{};
+            if (box.type != FourCC("uuid") || box.end - box.body < 16 ||
+                !walker.Read(box.body, id.data(), 16) || std::memcmp(id.data(), kCanon, 16) != 0)
+                return true;
+            walker.Children(box.body + 16, box.end, [&](const Box& inner) {
+                if (inner.type == FourCC("CMT1"))
+                    blocks.cmt1 = walker.Body(inner, kMaxCmtBytes);
+                else if (inner.type == FourCC("CMT2"))
+                    blocks.cmt2 = walker.Body(inner, kMaxCmtBytes);
+                return true;
+            });
+            return false;
+        });
+        return false;
+    });
+    return blocks;
 }
 
 VideoTags ReadVideoTags(ByteSource& source)
@@ -276,7 +423,9 @@ VideoTags ReadVideoTags(ByteSource& source)
             return true;
         walker.Children(top.body, top.end, [&](const Box& box) {
             if (box.type == FourCC("mvhd")) {
-                ReadMovieHeader(walker, box, tags);
+                tags.movieCreated = ReadHeaderTime(walker, box);
+            } else if (box.type == FourCC("trak") && !tags.trackCreated) {
+                tags.trackCreated = ReadTrackTime(walker, box);
             } else if (box.type == FourCC("meta")) {
                 ReadMeta(walker, box, tags);
             } else if (box.type == FourCC("udta")) {
@@ -300,9 +449,10 @@ engine::ExifInfo VideoCaptureInfo(const VideoTags& tags)
         info.HasExif = true;
         info.CameraName = engine::CameraNameFromTags(tags.make, tags.model);
     }
-    if (TakeCreationDate(tags.creationDate, info) || !tags.movieCreated)
+    const auto created = tags.movieCreated ? tags.movieCreated : tags.trackCreated;
+    if (TakeCreationDate(tags.creationDate, info) || !created)
         return info;
-    const std::time_t seconds = static_cast<std::time_t>(*tags.movieCreated);
+    const std::time_t seconds = static_cast<std::time_t>(*created);
     std::tm local{};
     if (::localtime_r(&seconds, &local) != nullptr)
         engine::SetCaptureDate(info, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

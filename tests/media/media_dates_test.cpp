@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "tests/support/temp_folder.h"
@@ -98,6 +99,103 @@ std::string Cr3(const std::string& make, const std::string& model, const std::st
                                        Box("CMT1", Tiff(make, model, "")) + Box("CMT2", exif)));
 }
 
+std::string BeN(std::uint64_t v, int bytes)
+{
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += static_cast<char>(v >> (8 * i));
+    return out;
+}
+std::string FullBox(const std::string& type, int version, const std::string& body)
+{
+    return Box(type, BeN(static_cast<std::uint64_t>(version) << 24, 4) + body);
+}
+
+// One layout of a HEIF or AVIF still: an av01 image (item 1, never decoded), its Exif item (2)
+// and an XMP item (3), placed by an item location table of the given shape.
+struct HeifLayout {
+    const char* name;
+    std::string major = "heic";
+    int ilocVersion = 0, offsetSize = 4, lengthSize = 4, baseSize = 0;
+    bool relative = false; // extents relative to a base offset at the data's start
+    int exifExtents = 1, imageExtents = 1;
+    int infeVersion = 2;
+    std::string exifOffsetField = {}; // the Exif item's first 4 bytes; empty: the right one
+    std::string tiff = {};            // empty: no Exif item
+    std::string xmp = {};             // empty: no XMP item
+};
+
+std::string Heif(const HeifLayout& l)
+{
+    struct Item {
+        int id;
+        std::string type, content, data;
+        int extents;
+    };
+    std::vector<Item> items = {{1, "av01", "", std::string(64, 'P'), l.imageExtents}};
+    if (!l.tiff.empty()) {
+        const std::string field = l.exifOffsetField.empty() ? BeN(6, 4) : l.exifOffsetField;
+        items.push_back({2, "Exif", "", field + std::string("Exif\0\0", 6) + l.tiff, l.exifExtents});
+    }
+    if (!l.xmp.empty())
+        items.push_back({3, "mime", "application/rdf+xml", l.xmp, 1});
+    const auto meta = [&](std::uint64_t dataStart, std::string& mdat) {
+        // The extents of every item, each item's pieces stored in reverse order so that only a
+        // reader that follows the extents finds the bytes.
+        std::string iloc = std::string(1, static_cast<char>(l.offsetSize << 4 | l.lengthSize)) +
+                           std::string(1, static_cast<char>(l.baseSize << 4)) +
+                           BeN(items.size(), l.ilocVersion < 2 ? 2 : 4);
+        mdat.clear();
+        std::string iinf, iref;
+        for (const Item& item : items) {
+            const std::size_t piece = item.data.size() / item.extents;
+            std::vector<std::uint64_t> at(item.extents);
+            for (int e = item.extents - 1; e >= 0; --e) {
+                at[e] = mdat.size();
+                const std::size_t from = e * piece;
+                mdat += item.data.substr(from, e == item.extents - 1 ? std::string::npos : piece);
+            }
+            iloc += BeN(item.id, l.ilocVersion < 2 ? 2 : 4);
+            if (l.ilocVersion > 0)
+                iloc += BeN(0, 2); // construction method 0: in the file
+            iloc += BeN(0, 2) + BeN(l.relative ? dataStart : 0, l.baseSize) + BeN(item.extents, 2);
+            for (int e = 0; e < item.extents; ++e) {
+                const std::size_t length = e == item.extents - 1 ? item.data.size() - e * piece : piece;
+                iloc += BeN(l.relative ? at[e] : dataStart + at[e], l.offsetSize) + BeN(length, l.lengthSize);
+            }
+            iinf += FullBox("infe", l.infeVersion,
+                            BeN(item.id, l.infeVersion == 3 ? 4 : 2) + BeN(0, 2) + item.type +
+                                std::string(1, '\0') +
+                                (item.content.empty() ? "" : item.content + std::string(1, '\0')));
+            if (item.id != 1)
+                iref += Box("cdsc", BeN(item.id, 2) + BeN(1, 2) + BeN(1, 2));
+        }
+        return FullBox(
+            "meta", 0,
+            FullBox("hdlr", 0, BeN(0, 4) + "pict" + std::string(13, '\0')) +
+                FullBox("pitm", 0, BeN(1, 2)) + FullBox("iloc", l.ilocVersion, iloc) +
+                FullBox("iinf", 0, BeN(items.size(), 2) + iinf) + FullBox("iref", 0, iref) +
+                Box("iprp", Box("ipco", Box("av1C", std::string("\x81\x00\x0C\x00", 4)) +
+                                            FullBox("ispe", 0, BeN(64, 4) + BeN(64, 4))) +
+                                FullBox("ipma", 0, BeN(1, 4) + BeN(1, 2) + "\x02\x81\x02")));
+    };
+    const std::string ftyp = Box("ftyp", l.major + BeN(0, 4) + "mif1" + l.major);
+    std::string mdat;
+    const std::uint64_t dataStart = ftyp.size() + meta(0, mdat).size() + 8;
+    const std::string box = meta(dataStart, mdat);
+    return ftyp + box + Box("mdat", mdat);
+}
+
+std::string Xmp(const std::string& properties)
+{
+    return "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+           "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+           "<rdf:Description rdf:about='' xmlns:xmp='http://ns.adobe.com/xap/1.0/' "
+           "xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+           "xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/' " +
+           properties + "/></rdf:RDF></x:xmpmeta><?xpacket end='r'?>";
+}
+
 bool Have(const char* tool)
 {
     return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0;
@@ -134,7 +232,21 @@ std::string MakeToolFiles(const fs::path& folder)
         "-c:v mpeg4 -metadata creation_time=2020-01-02T03:04:05Z -movflags use_metadata_tags "
         "-metadata com.apple.quicktime.creationdate=2019-05-06T07:08:09+0200 "
         "-metadata com.apple.quicktime.make=Apple -metadata 'com.apple.quicktime.model=iPhone 12' "
-        "pic.mov; rm base.jpg base.png";
+        "pic.mov; "
+        // Dates added afterwards by a metadata tool, dates in XMP alone (beside an IFD0
+        // modification date), a PNG's Creation Time text.
+        "convert -size 128x128 xc:blue plain.jpg; heif-enc -q 50 -o later.heic plain.jpg >/dev/null; "
+        "cp later.heic xmp.heic; cp plain.jpg xmp.jpg; convert plain.jpg xmp.png; "
+        "convert plain.jpg xmp.tif; cwebp -quiet xmp.png -o xmp.webp; cp xmp.png created.png; "
+        "exiftool -q -overwrite_original " + tags + " later.heic; "
+        "exiftool -q -overwrite_original -XMP-xmp:CreateDate='2022:05:06 07:08:09+02:00' "
+        "-IFD0:ModifyDate='2001:01:01 01:01:01' xmp.heic xmp.jpg xmp.tif; "
+        "exiftool -q -overwrite_original -XMP-exif:DateTimeOriginal='2022:05:06 07:08:09-07:00' "
+        "xmp.png; "
+        "exiftool -q -overwrite_original -XMP-photoshop:DateCreated='2022:05:06 07:08:09' "
+        "xmp.webp; "
+        "exiftool -q -overwrite_original -PNG:CreationTime='2022:05:06 07:08:09' created.png; "
+        "rm base.jpg base.png plain.jpg";
     if (std::system(("sh -c \"" + script + "\" >/dev/null 2>&1").c_str()) != 0)
         return " (a tool failed)";
     return {};
@@ -153,6 +265,34 @@ void MakeByteFiles(const fs::path& folder)
     test::WriteFile(folder / "raw.raf", Raf(Tiff(make, model, taken)));
     test::WriteFile(folder / "raw.cr3", Cr3(make, model, taken));
     test::WriteFile(folder / "scan.jpg", JpegWithExifAfterComment(Tiff(make, model, taken)));
+    // A broken box after the movie box: exiv2 refuses the file; the CMT boxes are intact.
+    test::WriteFile(folder / "broken.cr3",
+                    Cr3(make, model, taken) + Be32(0x7FFFFFF0) + "uuid" + std::string(40, 'p'));
+    // HEIF layouts: item location tables of every version and width, base offsets, items in
+    // several extents, brands that are not the usual ones, XMP alone, a wrong Exif offset.
+    const std::string tiff = Tiff(make, model, taken);
+    const std::string xmp = Xmp("xmp:CreateDate='2023-07-08T22:31:01+02:00'");
+    const HeifLayout layouts[] = {
+        {"heif-v0.heic"},
+        {"heif-v1.heic", "heic", 1},
+        {"heif-v2.heic", "heic", 2, 4, 4, 0, false, 1, 1, 3},
+        {"heif-base0.heic", "heic", 1, 4, 4, 4},
+        {"heif-base.heic", "heic", 1, 4, 4, 4, true},
+        {"heif-wide.heic", "heic", 2, 8, 8, 8, true},
+        {"heif-exif2.heic", "heic", 1, 4, 4, 0, false, 2},
+        {"heif-tile2.heic", "heic", 0, 4, 4, 0, false, 1, 2},
+        {"heif-brand.heic", "heif"},
+        {"heif-mihb.heic", "MiHB"},
+        {"avif-v1.avif", "avif", 1},
+        {"heif-offset.heic", "heic", 0, 4, 4, 0, false, 1, 1, 2, std::string("\0\0\0\x40", 4)},
+        {"heif-xmp.heic", "heic", 0, 4, 4, 0, false, 1, 1, 2, "", "", xmp},
+        {"heif-both.heic", "heic", 0, 4, 4, 0, false, 1, 1, 2, "", tiff, xmp},
+    };
+    for (HeifLayout layout : layouts) {
+        if (std::string(layout.name) != "heif-xmp.heic")
+            layout.tiff = tiff;
+        test::WriteFile(folder / layout.name, Heif(layout));
+    }
 }
 
 std::string DateOf(const engine::ExifInfo& info)
@@ -208,6 +348,28 @@ TEST_F(MediaDatesTest, EveryFormatGivesItsCaptureDateAndCamera)
         {"pic.m4v", videoDate, "", true},
         {"pic.3gp", videoDate, "", true},
         {"pic.mov", "20190506070809", "Apple iPhone 12", true},
+        {"broken.cr3", "20220102030405", "Canon EOS R5", false},
+        {"heif-v0.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-v1.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-v2.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-base0.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-base.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-wide.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-exif2.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-tile2.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-brand.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-mihb.heic", "20220102030405", "Canon EOS R5", false},
+        {"avif-v1.avif", "20220102030405", "Canon EOS R5", false},
+        {"heif-offset.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-xmp.heic", "20230708223101", "", false},       // the offset is not applied
+        {"heif-both.heic", "20220102030405", "Canon EOS R5", false}, // EXIF's original first
+        {"later.heic", "20210304050607", "Acme Z10", true},
+        {"xmp.heic", "20220506070809", "", true},
+        {"xmp.jpg", "20220506070809", "", true}, // not IFD0's modification date
+        {"xmp.tif", "20220506070809", "", true},
+        {"xmp.png", "20220506070809", "", true},
+        {"xmp.webp", "20220506070809", "", true},
+        {"created.png", "20220506070809", "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -249,6 +411,32 @@ TEST_F(MediaDatesTest, CutAndSpoiltFilesGiveNoDate)
             EXPECT_TRUE(DateOf(info).empty() || DateOf(info).size() == 14) << name << " " << cut;
         }
     }
+}
+
+TEST_F(MediaDatesTest, DeepNestingIsRefusedBeforeTheLibrariesAndCostsLittle)
+{
+    // 20,000 nested boxes, about 480 KB: Canon's uuid in a CR3, meta/iprp in a HEIC; and a
+    // dated CR3 whose last box nests 40 deep: its CMT boxes still date it.
+    const std::string canon = "\x85\xC0\xB6\x87\x82\x0F\x11\xE0\x81\x11\xF4\xCE\x46\x2B\x6A\x48";
+    const auto nest = [](const std::string& type, const std::string& head, int levels) {
+        std::string out;
+        std::size_t size = levels * (8 + head.size());
+        for (int i = 0; i < levels; ++i, size -= 8 + head.size())
+            out += Be32(static_cast<std::uint32_t>(size)) + type + head;
+        return out;
+    };
+    test::WriteFile(dir / "nested.cr3", Box("ftyp", "crx " + Be32(1)) + nest("uuid", canon, 20000));
+    test::WriteFile(dir / "nested.heic", Box("ftyp", "heic" + Be32(0) + "mif1") +
+                                             Box("meta", Be32(0) + nest("iprp", "", 20000)));
+    test::WriteFile(dir / "deep.cr3", Cr3("Canon", "Canon EOS R5", "2022:01:02 03:04:05") +
+                                          nest("moov", "", 40));
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(DateOf(reader.ReadDates((dir / "nested.cr3").string())), "");
+    EXPECT_EQ(DateOf(reader.ReadDates((dir / "nested.heic").string())), "");
+    EXPECT_EQ(DateOf(reader.ReadDates((dir / "deep.cr3").string())), "20220102030405");
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 << 10); // KiB: far below the file × depth
 }
 
 TEST_F(MediaDatesTest, OnlyRegularFilesAreOpenedAndNothingBlocks)

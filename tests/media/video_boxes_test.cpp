@@ -79,7 +79,16 @@ struct Case {
     std::optional<std::int64_t> created;
     const char* creationDate = "";
     const char* make = "";
+    std::optional<std::int64_t> track = std::nullopt;
 };
+
+// tkhd and mdhd start as mvhd does: version, flags, creation time.
+Bytes Header(const char* type, int version, std::uint64_t created)
+{
+    return Box(type, (version == 1 ? Bytes("\1\0\0\0", 4) + Be64(created)
+                                   : Bytes("\0\0\0\0", 4) + Be32(created)) +
+                         Bytes(80, '\0'));
+}
 
 TEST(VideoBoxesTest, BoxLayoutsAndEdges)
 {
@@ -153,12 +162,25 @@ TEST(VideoBoxesTest, BoxLayoutsAndEdges)
          kFtyp + Box("moov", Box("meta", kHdlr + Keys({"com.apple.quicktime.make"}) +
                                              Box("ilst", Item(1, Bytes(100000, 'M'))))),
          std::nullopt, "", nullptr},
+        {"movie header 0, track header dated",
+         kFtyp + Box("moov", Mvhd0(0) + Box("trak", Header("tkhd", 0, k1904 + kWhen))),
+         std::nullopt, "", "", kWhen},
+        {"track header 0, media header dated",
+         kFtyp + Box("moov", Box("trak", Header("tkhd", 0, 0) +
+                                             Box("mdia", Header("mdhd", 1, k1904 + kWhen)))),
+         std::nullopt, "", "", kWhen},
+        {"the first dated track",
+         kFtyp + Box("moov", Mvhd0(k1904 + 1) + Box("trak", Box("mdia", "")) +
+                                 Box("trak", Header("tkhd", 1, k1904 + kWhen)) +
+                                 Box("trak", Header("tkhd", 0, k1904 + 5))),
+         1, "", "", kWhen},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const media::VideoTags tags = Read(c.file);
         EXPECT_EQ(tags.movieCreated, c.created);
         EXPECT_EQ(tags.creationDate, c.creationDate);
+        EXPECT_EQ(tags.trackCreated, c.track);
         if (c.make != nullptr)
             EXPECT_EQ(tags.make, c.make);
         else
@@ -244,12 +266,109 @@ TEST(VideoBoxesTest, CaptureInfoPrefersTheWrittenLocalDate)
                   c.date);
         EXPECT_FALSE(info.HasExif);
     }
+    media::VideoTags trackOnly;
+    trackOnly.trackCreated = kWhen;
+    EXPECT_EQ(media::VideoCaptureInfo(trackOnly).Year4 + media::VideoCaptureInfo(trackOnly).Month +
+                  media::VideoCaptureInfo(trackOnly).Day + media::VideoCaptureInfo(trackOnly).Hour +
+                  media::VideoCaptureInfo(trackOnly).Minute +
+                  media::VideoCaptureInfo(trackOnly).Second,
+              localText);
     media::VideoTags camera;
     camera.make = "Apple";
     camera.model = "iPhone 12";
     EXPECT_EQ(media::VideoCaptureInfo(camera).CameraName, "Apple iPhone 12");
     camera.model = "Apple iPhone/12";
     EXPECT_EQ(media::VideoCaptureInfo(camera).CameraName, "Apple iPhone12");
+}
+
+Bytes Ftyp(const Bytes& major, const Bytes& compatible = "")
+{
+    return Box("ftyp", major + Be32(0) + compatible);
+}
+
+// levels boxes of one type, each the only child of the one before (after head), around inner.
+Bytes Nest(const Bytes& type, int levels, const Bytes& inner = "", const Bytes& head = "")
+{
+    Bytes box;
+    std::size_t size = inner.size() + levels * (8 + head.size());
+    for (int i = 0; i < levels; ++i, size -= 8 + head.size())
+        box += Be32(size) + type + head;
+    return box + inner;
+}
+
+bool Fits(const Bytes& file)
+{
+    media::MemorySource source({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()});
+    return media::BoxTreeWithinLimits(source);
+}
+
+TEST(VideoBoxesTest, KindsByBrandAndBoxesAndTheLimitsOfNesting)
+{
+    using Kind = media::BoxFileKind;
+    const Bytes pict = Box("meta", Be32(0) + Box("hdlr", Be32(0) + Be32(0) + "pict" + Bytes(13, '\0')));
+    const std::pair<Bytes, Kind> kinds[] = {
+        {Ftyp("heic", "mif1heic"), Kind::Heif},
+        {Ftyp("heif", "mif1"), Kind::Heif},
+        {Ftyp("MiHB", "MiHBmiaf"), Kind::Heif},
+        {Ftyp("avif", "mif1"), Kind::Heif},
+        {Ftyp("isom", "mif1") + pict, Kind::Heif},
+        {Ftyp("isom", "isom") + pict, Kind::Heif},        // by the meta box alone
+        {Ftyp("mp42", "mif1") + Box("moov", ""), Kind::Movie}, // a movie naming a still brand
+        {Ftyp("crx ", "crx isom"), Kind::Cr3},
+        {Ftyp("isom", "crx "), Kind::Cr3},
+        {Ftyp("qt  ", "qt  "), Kind::Movie},
+        {Ftyp("mp42", "isommp42"), Kind::Movie},
+        {Box("moov", "abcd"), Kind::Movie},
+        {Box("junk", "12345678"), Kind::Other},
+        {"\x89PNG\r\n\x1A\n0000", Kind::Other},
+        {Ftyp("heic").substr(0, 11), Kind::Other},
+    };
+    for (const auto& [head, kind] : kinds) {
+        SCOPED_TRACE(head);
+        EXPECT_EQ(media::KindOfBoxFile({reinterpret_cast<const std::uint8_t*>(head.data()), head.size()}),
+                  kind);
+    }
+
+    const Bytes canon = "\x85\xC0\xB6\x87\x82\x0F\x11\xE0\x81\x11\xF4\xCE\x46\x2B\x6A\x48";
+    Bytes manyFree;
+    for (int i = 0; i < media::kMaxVideoBoxes; ++i)
+        manyFree += Box("free", "");
+    const Bytes big(2 << 20, 'x');
+    const std::pair<Bytes, bool> trees[] = {
+        {Ftyp("heic") + Nest("moov", media::kMaxBoxDepth), true},
+        {Ftyp("heic") + Nest("moov", media::kMaxBoxDepth + 1), false},
+        {Ftyp("heic") + Nest("meta", 20000, "", Be32(0)), false},
+        {Ftyp("heic") + Box("meta", Be32(0) + Nest("iprp", 20000)), false},
+        {Ftyp("crx ") + Nest("uuid", 20000, "", canon), false},
+        {Ftyp("crx ") + Nest("uuid", 40, "", Bytes(16, 'u')), true}, // not Canon's: not entered
+        {Ftyp("heic") + Box("iinf", Be32(0) + Bytes(2, '\0') + Nest("iinf", 40, "", Be32(0) + Bytes(2, '\0'))),
+         false},
+        {Ftyp("heic") + Box("moov", big), true},
+        {Ftyp("heic") + Nest("moov", 3, big), false}, // its body read once per level
+        {Ftyp("heic") + Box("mdat", big + big), true},
+        {Ftyp("heic") + manyFree, false},
+        {Ftyp("heic") + Box("moov", Box("trak", Box("mdia", "x"))) + Box("meta", "\0"), true},
+    };
+    for (std::size_t i = 0; i < std::size(trees); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Fits(trees[i].first), trees[i].second);
+    }
+}
+
+TEST(VideoBoxesTest, CanonBlocksSurviveABrokenBox)
+{
+    const Bytes canon = "\x85\xC0\xB6\x87\x82\x0F\x11\xE0\x81\x11\xF4\xCE\x46\x2B\x6A\x48";
+    const Bytes moov = Box("moov", Box("uuid", canon + Box("CNCV", "x") + Box("CMT1", "one") +
+                                                   Box("CMT2", Bytes(100000, 't'))));
+    const Bytes broken = Be32(0x7FFFFFFF) + "uuid" + Bytes(16, 'p'); // past the end of the file
+    const Bytes file = Ftyp("crx ") + moov + broken;
+    media::MemorySource source({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()});
+    const media::CanonBlocks blocks = media::ReadCanonBlocks(source);
+    EXPECT_EQ(Bytes(blocks.cmt1.begin(), blocks.cmt1.end()), "one");
+    EXPECT_EQ(blocks.cmt2.size(), media::kMaxCmtBytes);
+    const Bytes other = Ftyp("crx ") + Box("moov", Box("uuid", Bytes(16, 'u') + Box("CMT1", "x")));
+    media::MemorySource none({reinterpret_cast<const std::uint8_t*>(other.data()), other.size()});
+    EXPECT_TRUE(media::ReadCanonBlocks(none).cmt1.empty());
 }
 
 } // namespace
