@@ -2,6 +2,7 @@
 #include <QStringList>
 
 #include "ui/form1.h"
+#include "ui/qt_translations.h"
 
 int main(int argc, char* argv[])
 {
@@ -9,6 +10,7 @@ int main(int argc, char* argv[])
     // first one left is the folder or file to open on.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    ui::LoadQtTranslations(app); // Qt's own buttons and dialogs in the window's language
 
     ui::Form1 window;
     QApplication::setWindowIcon(window.windowIcon());

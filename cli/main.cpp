@@ -44,7 +44,9 @@ Date folders:
                                or a template of nested folders made of yyyy, yy,
                                mm, dd, "-", "_" and "/" (yyyy/mm/dd, yyyy/yyyymmdd)
       --dest=PLACE           source: in FOLDER (default); desktop or documents: in a
-                               folder "分類" on the Desktop or in Documents
+                               folder "分類" on the Desktop or in Documents; any
+                               other PLACE is a folder to make them in, itself made
+                               when missing (./desktop for a folder of that name)
 
 Stored names:
       --names=N              1 unchanged (default), 2 yymmdd+name, 3 mmdd+name,
@@ -81,8 +83,10 @@ Run:
                                given here override it; the file is only read
 
 Output:
-      --verbose              print each store as it happens
-      --json                 print one JSON object per file, then one with the counts
+      --verbose              print each store as it happens, with the date the file
+                               was sorted by and where it came from
+      --json                 print one JSON object per file (with "date" and
+                               "date_from"), then one with the counts
   -0, --null                 end each path of the plan with a NUL byte, unescaped
       --quiet                no progress bar and no summary
       --help                 show this help and exit
@@ -90,7 +94,9 @@ Output:
 
 --dry-run and --verbose print "source TAB destination" lines; a TAB, line end, backslash
 or other control character in a path is written as \t, \n, \\ or \xHH, so every line
-splits at its TAB. A file already stored (--skip-same) gets a third field, "already there"
+splits at its TAB. --verbose adds two fields after the destination: the date (ISO 8601,
+local time) and where it came from: exif, media (--media-dates), name (--name-dates) or
+file (the modification time). A file already stored (--skip-same) gets a third field, "already there"
 (with --json its action; -0 leaves it out). With --json, bytes of a name that are not UTF-8 are written as \udcXX.
 
 Exit status: 0 done, 1 the run stopped on a failure (or its output could not be written;
@@ -102,6 +108,7 @@ struct Overrides {
     bool lowerName = false, lowerExt = false, move = false, yyyy = false, model = false;
     bool mediaDates = false, nameDates = false, recursive = false, skipSame = false;
     std::optional<std::string> dirTemplate; // set by --folders; empty for the five patterns
+    std::string destPath;                   // set by --dest PATH: absolute
 };
 
 struct CommandLine {
@@ -170,6 +177,21 @@ std::string ProgramFolder()
     return engine::FolderOfPath(exe);
 }
 
+// path made absolute against the working folder, without trailing "/" (but "/" itself).
+std::string AbsolutePath(std::string path)
+{
+    if (path.front() != '/') {
+        std::string here(4096, '\0');
+        if (::getcwd(here.data(), here.size()) != nullptr) {
+            here.resize(std::strlen(here.c_str()));
+            path = engine::JoinPath(here, path);
+        }
+    }
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
 // The arguments before "--": the ones a usage message can be about.
 std::vector<std::string> OptionWords(const std::vector<std::string>& args)
 {
@@ -232,6 +254,11 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
             ++i;
         }
     }
+
+    // "--opt=" with nothing after the sign would take the next word as its value.
+    for (const std::string& word : OptionWords(args))
+        if (word.size() > 3 && word.rfind("--", 0) == 0 && word.back() == '=')
+            return Usage(word.substr(0, word.size() - 1) + " needs a value");
 
     CLI::App app;
     app.set_help_flag();
@@ -301,6 +328,14 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
                 o.dirTemplate = values[k];
             else
                 return Usage("unknown --folders value '" + values[k] + "': " + message);
+            continue;
+        }
+        if (choices[k].field == &Overrides::destPattern && !o.destPattern) {
+            // Not one of the three words: a folder of the user's choosing.
+            if (values[k].empty())
+                return Usage("--dest needs a value");
+            o.destPattern = 4;
+            o.destPath = AbsolutePath(values[k]);
             continue;
         }
         if (!(o.*choices[k].field))
@@ -426,8 +461,10 @@ int main(int argc, char* argv[])
         options.DirPattern = *o.dirPattern;
     if (o.renamePattern)
         options.RenamePattern = *o.renamePattern;
-    if (o.destPattern)
+    if (o.destPattern) {
         options.DestPattern = *o.destPattern;
+        options.DestPath = o.destPath;
+    }
     if (o.suffix)
         options.Suffix = *o.suffix;
     // The flags that turn an option on, and the value they give it.
@@ -473,10 +510,11 @@ int main(int argc, char* argv[])
         std::setvbuf(stdout, nullptr, line.null ? _IOFBF : _IOLBF, BUFSIZ);
     using Listing = cli::TerminalHost::Listing;
     cli::TerminalHost host(line.folder, std::move(names),
-                           !listing    ? Listing::None
-                           : line.json ? Listing::Json
-                           : line.null ? Listing::NullFields
-                                       : Listing::Lines,
+                           !listing       ? Listing::None
+                           : line.json    ? Listing::Json
+                           : line.null    ? Listing::NullFields
+                           : line.verbose ? Listing::DatedLines
+                                          : Listing::Lines,
                            done, !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;

@@ -149,6 +149,12 @@ void TerminalHost::DrawBar(bool final)
     std::fflush(stderr);
 }
 
+void TerminalHost::Dated(const engine::FileEntry& entry, engine::DateFrom from)
+{
+    date_ = engine::IsoDateText(entry);
+    dateFrom_ = engine::DateFromText(from);
+}
+
 void TerminalHost::Stored(const std::string& source, const std::string& destination)
 {
     Listed(source, destination, false);
@@ -183,9 +189,16 @@ void TerminalHost::Listed(const std::string& source, const std::string& destinat
                                  .Add("source", source)
                                  .Add("destination", destination)
                                  .Add("action", same ? std::string("already there") : action_)
+                                 .Add("date", date_)
+                                 .Add("date_from", dateFrom_)
                                  .Text()
                                  .c_str(),
                              stdout) >= 0;
+        break;
+    case Listing::DatedLines:
+        written = std::fprintf(stdout, "%s\t%s\t%s\t%s%s\n", EscapedPath(source).c_str(),
+                               EscapedPath(destination).c_str(), date_.c_str(), dateFrom_,
+                               same ? "\talready there" : "") >= 0;
         break;
     default:
         written =

@@ -23,6 +23,7 @@ public:
     enum class Listing {
         None,
         Lines,      // source TAB destination, escaped
+        DatedLines, // the same, then TAB date TAB where it came from
         NullFields, // source NUL destination NUL
         Json,       // one JSON object per file
     };
@@ -40,6 +41,7 @@ public:
     std::string DeskTopFolder() override;
     std::string MyDocumentFolder() override;
     engine::DateSource* MediaDateSource() override { return &mediaDates_; }
+    void Dated(const engine::FileEntry& entry, engine::DateFrom from) override;
     void Stored(const std::string& source, const std::string& destination) override;
     // Listed like a store, with the mark "already there" (left out of -0 output).
     void AlreadyStored(const std::string& source, const std::string& existing) override;
@@ -61,6 +63,8 @@ private:
     std::string action_;
     bool progressBar_;
     int outputError_ = 0;
+    std::string date_;          // the date of the file about to be listed (IsoDateText)
+    const char* dateFrom_ = ""; // and where it came from (DateFromText)
     media::MediaDateReader mediaDates_;
 
     // The bar: files and bytes done of the listed ones.

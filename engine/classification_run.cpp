@@ -31,6 +31,7 @@ namespace {
 struct Record {
     FileEntry entry;
     std::string listedName;
+    DateFrom from = DateFrom::File; // what dated it
 };
 
 RunError Failure(std::error_code code, std::string path, std::string step)
@@ -196,7 +197,8 @@ private:
             if (auto error = SetDateFieldsFromFileTime(record.entry, source))
                 return Fail(Failure(error, source, "read the date of"));
             record.entry.CameraModel.clear();
-            if (auto error = ReadFileDates(source, name, record.entry, options_, media))
+            if (auto error =
+                    ReadFileDates(source, name, record.entry, options_, media, &record.from))
                 return Fail(Failure(error, source, "read"));
             BuildKeys(record.entry);
         }
@@ -412,6 +414,7 @@ private:
                 error.message = SuffixOverflowMessage;
                 return Fail(std::move(error));
             }
+            host_.Dated(record.entry, record.from);
             if (same)
                 return AlreadyThere(source, dest.path, *same);
             const std::string name = NameOfPath(dest.path);

@@ -45,16 +45,46 @@ bool SetCaptureDate(ExifInfo& info, int year, int month, int day, int hour, int 
     return true;
 }
 
-std::error_code ReadFileDates(const std::string& path, const std::string& listedName,
-                              FileEntry& entry, const RunOptions& options, DateSource* media)
+const char* DateFromText(DateFrom from)
 {
+    switch (from) {
+    case DateFrom::Exif:
+        return "exif";
+    case DateFrom::Media:
+        return "media";
+    case DateFrom::Name:
+        return "name";
+    case DateFrom::File:
+        break;
+    }
+    return "file";
+}
+
+std::string IsoDateText(const FileEntry& entry)
+{
+    std::string year = entry.Year4;
+    if (year.size() < 4)
+        year.insert(0, 4 - year.size(), '0');
+    return year + "-" + entry.Month + "-" + entry.Day + "T" + entry.Hour + ":" + entry.Minute +
+           ":" + entry.Second;
+}
+
+std::error_code ReadFileDates(const std::string& path, const std::string& listedName,
+                              FileEntry& entry, const RunOptions& options, DateSource* media,
+                              DateFrom* from)
+{
+    DateFrom unused = DateFrom::File;
+    DateFrom& source = from != nullptr ? *from : unused;
     HeadBuffer head;
     if (const auto error = ReadHead(path, head))
         return error;
+    source = DateFrom::File;
     const ExifInfo exif = ParseExifHead(head);
     ApplyExifInfo(exif, entry, options);
-    if (exif.HasDate)
+    if (exif.HasDate) {
+        source = DateFrom::Exif;
         return {};
+    }
 
     if (options.MediaDates == 1 && media != nullptr) {
         const ExifInfo found = media->ReadDates(path);
@@ -62,6 +92,7 @@ std::error_code ReadFileDates(const std::string& path, const std::string& listed
             entry.CameraModel = "[" + found.CameraName + "]";
         if (found.HasDate) {
             CopyDateFields(found, entry);
+            source = DateFrom::Media;
             return {};
         }
     }
@@ -77,6 +108,7 @@ std::error_code ReadFileDates(const std::string& path, const std::string& listed
                 named.Second = entry.Second;
             }
             CopyDateFields(named, entry);
+            source = DateFrom::Name;
         }
     }
     return {};

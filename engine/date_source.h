@@ -49,11 +49,23 @@ bool IsValidClock(int hour, int minute, int second);
 // 1000 (the texts must keep their widths).
 bool SetCaptureDate(ExifInfo& info, int year, int month, int day, int hour, int minute, int second);
 
+// Which of the sources above gave a record its date.
+enum class DateFrom { Exif, Media, Name, File };
+
+// "exif", "media", "name" or "file": the word velmora-cli prints for it.
+const char* DateFromText(DateFrom from);
+
+// The record's date and time as ISO 8601 local time, "2024-03-15T10:00:00" (a year of fewer
+// than four digits is padded with zeros).
+std::string IsoDateText(const FileEntry& entry);
+
 // Dates one record by the order above. The record's name fields must be filled, its date fields
 // hold the file time and its CameraModel be empty; listedName is the name the file was listed
 // by, path its full path. media may be null (no media source). Returns the error of reading the
-// file's head; the record is then unchanged.
+// file's head; the record is then unchanged. from, when given, is set to the source that
+// dated the record.
 std::error_code ReadFileDates(const std::string& path, const std::string& listedName,
-                              FileEntry& entry, const RunOptions& options, DateSource* media);
+                              FileEntry& entry, const RunOptions& options, DateSource* media,
+                              DateFrom* from = nullptr);
 
 } // namespace engine

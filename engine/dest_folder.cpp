@@ -28,11 +28,59 @@ DestBaseResult Failure(int code, std::string path, std::string message)
     return {{}, Errno(code), std::move(path), std::move(message)};
 }
 
+// Makes the last level of base when create is true and it is missing; without create, a
+// missing base is fine. Any other entry in its place must be a folder (or a link to one).
+DestBaseResult MakeBaseLevel(const std::string& base, bool create, const std::string& failure)
+{
+    struct stat st {};
+    int error = 0;
+    if (create) {
+        if (::mkdir(base.c_str(), 0777) == 0)
+            return {base, {}, {}, {}};
+        error = errno;
+    } else {
+        if (::lstat(base.c_str(), &st) == 0)
+            error = EEXIST;
+        else if (errno == ENOENT)
+            return {base, {}, {}, {}};
+        else
+            error = errno;
+    }
+    if (error == EEXIST && IsFolder(base))
+        return {base, {}, {}, {}};
+    return Failure(error == EEXIST ? ENOTDIR : error, base, failure);
+}
+
+// DestPattern 4: the folder the user chose.
+DestBaseResult ChosenBase(const std::string& chosen, bool create)
+{
+    std::string base = chosen;
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    if (base.empty() || base.front() != '/')
+        return Failure(EINVAL, chosen,
+                       base.empty()
+                           ? std::string("No destination folder is set.")
+                           : "The destination folder \"" + chosen + "\" is not an absolute path.");
+    DestBaseResult result = MakeBaseLevel(base, create, {});
+    if (result.error == std::errc::not_a_directory)
+        result.message = "The destination folder \"" + base + "\" is not a folder.";
+    else if (result.error == std::errc::no_such_file_or_directory)
+        result.message = "The destination folder \"" + base +
+                         "\" could not be made: the folder above it does not exist.";
+    else if (result.error)
+        result.message = "The destination folder \"" + base +
+                         "\" could not be made: " + result.error.message() + ".";
+    return result;
+}
+
 } // namespace
 
 DestBaseResult SettleDestBase(const RunOptions& options, const std::string& sourceFolder,
                               SpecialFolders& folders, bool create)
 {
+    if (options.DestPattern == 4)
+        return ChosenBase(options.DestPath, create);
     if (options.DestPattern != 2 && options.DestPattern != 3)
         return {sourceFolder, {}, {}, {}};
 
@@ -52,26 +100,9 @@ DestBaseResult SettleDestBase(const RunOptions& options, const std::string& sour
     if (missing != 0)
         return Failure(missing, special, "The " + what + " folder could not be found.");
 
-    const std::string base = special + "/" + ClassifiedFolderName;
-    int error = 0;
-    if (create) {
-        if (::mkdir(base.c_str(), 0777) == 0)
-            return {base, {}, {}, {}};
-        error = errno;
-    } else {
-        // Without creating: a missing folder is fine, any other entry must be a folder.
-        if (::lstat(base.c_str(), &st) == 0)
-            error = EEXIST;
-        else if (errno == ENOENT)
-            return {base, {}, {}, {}};
-        else
-            error = errno;
-    }
-    if (error == EEXIST && IsFolder(base))
-        return {base, {}, {}, {}};
-    return Failure(error == EEXIST ? ENOTDIR : error, base,
-                   "The folder " + std::string(ClassifiedFolderName) +
-                       " could not be made in the " + what + " folder.");
+    return MakeBaseLevel(special + "/" + ClassifiedFolderName, create,
+                         "The folder " + std::string(ClassifiedFolderName) +
+                             " could not be made in the " + what + " folder.");
 }
 
 std::string DateFolder(const std::string& destBase, int dirPattern, const FileEntry& entry)

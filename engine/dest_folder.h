@@ -26,10 +26,13 @@ struct DestBaseResult {
 };
 
 // The destination base of a run by DestPattern: 1 the source folder; 2 Desktop + "/分類";
-// 3 Documents + "/分類". For 2 and 3 the "分類" folder is created when missing (one level,
-// inside the existing special folder); an unknown special folder is an error. Anything other
-// than 2 or 3 acts as 1. Asks at most one of the two special folders. With create false (a dry
-// run) a missing "分類" folder is not made; its path is still the result.
+// 3 Documents + "/分類"; 4 options.DestPath, without trailing "/". For 2 and 3 the "分類"
+// folder is created when missing (one level, inside the existing special folder); an unknown
+// special folder is an error. For 4 the chosen folder is created when missing, one level only,
+// so a path below a card or disk that is not mounted fails rather than filling the mount
+// point; an empty or relative DestPath is an error. Anything other than 2, 3 or 4 acts as 1.
+// Asks at most one of the two special folders. With create false (a dry run) a missing last
+// level is not made; its path is still the result. The base may be a link: the user chose it.
 DestBaseResult SettleDestBase(const RunOptions& options, const std::string& sourceFolder,
                               SpecialFolders& folders, bool create = true);
 

@@ -17,6 +17,9 @@ public:
     virtual void SetProgress(int value) = 0;            // 0..100
     virtual void Refresh() = 0;                         // re-read the folder and file lists
     virtual void SetBusy(bool busy) = 0;                // busy pointer on, off
+    // The date a file is sorted by and the source it came from; told right before the
+    // Stored or AlreadyStored call of that file.
+    virtual void Dated(const FileEntry& /*entry*/, DateFrom /*from*/) {}
     // One file has been stored (or, in a dry run, planned).
     virtual void Stored(const std::string& /*source*/, const std::string& /*destination*/) {}
     // One file was not stored because existing holds the same content (option SkipSame); in a

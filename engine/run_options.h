@@ -14,7 +14,8 @@ struct RunOptions {
     std::string SourceFolder;       // folder whose files are classified; no trailing "/" except "/"
     std::int16_t DirPattern = 4;    // 1 yyyymm, 3 yyyymmdd, 4 yymmdd, 5 yy_mmdd, 7 yymm
     std::int16_t RenamePattern = 1; // 1..6, see naming.h
-    std::int16_t DestPattern = 1;   // 1 source folder, 2 Desktop/分類, 3 Documents/分類
+    std::int16_t DestPattern = 1;   // 1 source folder, 2 Desktop/分類, 3 Documents/分類,
+                                    // 4 DestPath (a folder of the user's choosing)
     std::int16_t FileNameCase = 0;  // 1: lower the base name
     std::int16_t ExtCase = 0;       // 1 or 2: lower the extension (2 is the grayed check box)
     std::int16_t Move = 0;          // 1: delete each source after it is stored
@@ -29,6 +30,8 @@ struct RunOptions {
     std::int16_t SkipSame = 0;   // 1: a file already stored with the same content is not stored
     // Nested date folders ("yyyy/mm/dd", folder_template.h); empty: DirPattern decides.
     std::string DirTemplate;
+    // With DestPattern 4: the absolute path of the folder the date folders are made in.
+    std::string DestPath;
 };
 
 } // namespace engine

@@ -187,16 +187,16 @@ ProfileDocument::FindSection(std::string_view section) const
 }
 
 std::string ProfileDocument::Get(std::string_view section, std::string_view key,
-                                 std::string_view defaultValue) const
+                                 std::string_view defaultValue, std::size_t limit) const
 {
     if (const auto span = FindSection(section)) {
         for (std::size_t i = span->header + 1; i < span->end; ++i) {
             const auto parsed = ParseKeyLine(lines_[i]);
             if (parsed && EqualsNoCase(parsed->key, key))
-                return std::string(CutAtCharBoundary(Unquote(parsed->value), ProfileValueLimit));
+                return std::string(CutAtCharBoundary(Unquote(parsed->value), limit));
         }
     }
-    return std::string(CutAtCharBoundary(defaultValue, ProfileValueLimit));
+    return std::string(CutAtCharBoundary(defaultValue, limit));
 }
 
 void ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value)

@@ -37,9 +37,10 @@ public:
     explicit ProfileDocument(std::string_view text);
 
     // The value of `key` in `section`, or `defaultValue` when either is missing; cut to
-    // ProfileValueLimit bytes at a character boundary.
+    // `limit` bytes (ProfileValueLimit unless told) at a character boundary.
     std::string Get(std::string_view section, std::string_view key,
-                    std::string_view defaultValue = {}) const;
+                    std::string_view defaultValue = {},
+                    std::size_t limit = ProfileValueLimit) const;
 
     // Writes key=value. An existing key line is replaced where it stands; a missing key is
     // added after the last key line of its section (right after the section line when it has

@@ -99,7 +99,10 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
     set("DirPath", dirPath);
     setNumber("DirPattern", options.DirPattern);
     setNumber("RenamePattern", options.RenamePattern);
-    setNumber("DestPattern", options.DestPattern);
+    // A chosen destination that a profile line cannot hold whole is not kept.
+    const bool destPath = options.DestPattern == 4 && !options.DestPath.empty() &&
+                          options.DestPath.find_first_of("\r\n") == std::string::npos;
+    setNumber("DestPattern", options.DestPattern == 4 && !destPath ? 1 : options.DestPattern);
     setNumber("FileNameCase", options.FileNameCase);
     setNumber("ExtCase", options.ExtCase);
     setNumber("Move", options.Move);
@@ -123,6 +126,10 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
         set("DirTemplate", options.DirTemplate);
     else
         document->Remove(SettingsSection, "DirTemplate");
+    if (destPath)
+        set("DestPath", options.DestPath);
+    else
+        document->Remove(SettingsSection, "DestPath");
 
     // An empty ninth line makes the reader take the file for the legacy layout and ignore every
     // key. Blank lines mean nothing in a profile, so drop them from that place; the section
@@ -173,6 +180,7 @@ SettingsTexts LoadSettings(const std::string& file)
         texts.layout = SettingsTexts::Layout::Ini;
         for (const KeyField& key : Keys)
             texts.*key.field = document.Get(SettingsSection, key.key);
+        texts.DestPath = document.Get(SettingsSection, "DestPath", {}, std::string::npos);
     } else {
         texts.layout = SettingsTexts::Layout::Legacy;
         for (std::size_t i = 0; i < LegacyLineCount && i < lines.size(); ++i)
@@ -235,7 +243,11 @@ engine::RunOptions ToRunOptions(const SettingsTexts& texts)
     options.DirPattern = InRangeOr(SettingNumber(texts.DirPattern, ""), {1, 3, 4, 5, 7}, 4);
     options.RenamePattern =
         InRangeOr(SettingNumber(texts.RenamePattern, ""), {1, 2, 3, 4, 5, 6}, 1);
-    options.DestPattern = InRangeOr(SettingNumber(texts.DestPattern, "1"), {1, 2, 3}, 1);
+    options.DestPattern = InRangeOr(SettingNumber(texts.DestPattern, "1"), {1, 2, 3, 4}, 1);
+    if (options.DestPattern == 4 && texts.DestPath.empty())
+        options.DestPattern = 1;
+    if (options.DestPattern == 4)
+        options.DestPath = texts.DestPath;
     // These keys have no range: a number that does not fit counts as 0.
     options.FileNameCase = SettingNumber(texts.FileNameCase, "").value_or(0);
     options.ExtCase = SettingNumber(texts.ExtCase, "").value_or(0);

@@ -130,6 +130,11 @@ void Form1::SetVolumeFunction(VolumeFunction function)
     volumes_ = std::move(function);
 }
 
+void Form1::SetFolderDialogFunction(FolderDialogFunction function)
+{
+    folderDialog_ = std::move(function);
+}
+
 void Form1::StartUp(const QString& argument)
 {
     // The steps keep a fixed order: later ones rely on what earlier ones set, and the handlers
@@ -163,6 +168,7 @@ void Form1::StartUp(const QString& argument)
     SetSourceFolder(FromPath(startFolder.empty() ? texts.DirPath : startFolder));
 
     ApplyNumericSettings(texts);
+    ApplyOverrideSettings(texts); // the menu's stand-ins for buttons, now that those are set
     if (options_.Recursive == 1)
         ListFiles(); // the date-folder pattern that tells the run's own folders is known now
     setWindowTitle(WindowCaption());

@@ -62,6 +62,8 @@ public:
     // The root paths of the mounted volumes that are ready to be read, in the drive list's
     // order.
     using VolumeFunction = std::function<QStringList()>;
+    // Asks the user for a folder, starting at start; the empty text when cancelled.
+    using FolderDialogFunction = std::function<QString(const QString& start)>;
 
     // programFolder holds the settings file written at close; empty means the folder of the
     // running executable.
@@ -77,6 +79,8 @@ public:
     void SetSpecialFolderFunctions(FolderFunction desktop, FolderFunction documents);
     void SetOpenFolderFunction(OpenFolderFunction function);
     void SetVolumeFunction(VolumeFunction function);
+    // The folder dialog of "保存先を選ぶ…"; the default is QFileDialog's.
+    void SetFolderDialogFunction(FolderDialogFunction function);
 
     // Prepares a freshly made window before it is first shown, once: narrow form, tooltips,
     // the start folder from the program's first argument (surrounding double quotes removed;
@@ -189,6 +193,18 @@ private:
     // "元に戻す": undoes the newest run by its journal and says what was left alone.
     void UndoNewestRun();
 
+    // form1_overrides.cpp
+    void BuildOverrideEntries();
+    void PopupOptionsMenuAtFocus();
+    // "保存先を選ぶ…": a destination folder of the user's own (DestPattern 4).
+    void ChooseDestFolder();
+    // Puts a chosen destination in force (empty: ends it) and shows it on the panel.
+    void SetChosenDest(const std::string& path);
+    // The folder-pattern buttons and Frame1's tooltip after the template changed.
+    void ShowTemplateInForce();
+    // The chosen destination and the template of the settings, once the buttons are set.
+    void ApplyOverrideSettings(const settings::SettingsTexts& texts);
+
     // form1.cpp
     void EndProgram(int exitCode);
     std::string SettingsFilePath() const;
@@ -200,6 +216,7 @@ private:
     FolderFunction documents_;
     OpenFolderFunction openFolder_;
     VolumeFunction volumes_;
+    FolderDialogFunction folderDialog_;
 
     engine::RunOptions options_;
     QString sourceFolder_;

@@ -4,7 +4,6 @@
 // settings file.
 #include <QAction>
 #include <QGroupBox>
-#include <QInputDialog>
 #include <QMenu>
 
 #include "engine/folder_template.h"
@@ -12,6 +11,7 @@
 #include "engine/undo.h"
 #include "ui/form1.h"
 #include "ui/qt_path.h"
+#include "ui/template_dialog.h"
 
 namespace ui {
 
@@ -66,16 +66,10 @@ void Form1::BuildOptionsMenu()
     folders->setCheckable(true);
     connect(folders, &QAction::toggled, this, [this, folders](bool on) {
         if (on && dirTemplate_.empty()) {
-            bool ok = false;
-            const QString text = QInputDialog::getText(
-                this, QStringLiteral("Velmora"),
-                QString::fromUtf8("日付フォルダのテンプレート (yyyy, yy, mm, dd, -, _ と /):"),
-                QLineEdit::Normal, QStringLiteral("yyyy/mm/dd"), &ok);
-            std::string message;
-            if (ok && engine::ParseFolderTemplate(ToPath(text), message))
-                dirTemplate_ = ToPath(text);
-            else if (ok)
-                messageBox_(QMessageBox::Warning, QStringLiteral("Velmora"), FromPath(message));
+            // A bad template keeps the dialog open, with the text and the reason.
+            TemplateDialog dialog(QStringLiteral("yyyy/mm/dd"), this);
+            if (dialog.exec() == QDialog::Accepted)
+                dirTemplate_ = dialog.Template();
             if (dirTemplate_.empty()) {
                 folders->setChecked(false);
                 return;
@@ -83,9 +77,11 @@ void Form1::BuildOptionsMenu()
         }
         options_.DirTemplate = on ? dirTemplate_ : std::string();
         folders->setText(TemplateCaption(options_.DirTemplate));
+        ShowTemplateInForce();
         if (options_.Recursive == 1)
             ListFiles();
     });
+    BuildOverrideEntries();
     optionsMenu_->addSeparator();
     QAction* undo = optionsMenu_->addAction(QString::fromUtf8("元に戻す"));
     undo->setObjectName(QStringLiteral("UndoAction"));

@@ -41,6 +41,7 @@ protected:
     {
         // A home of its own, so Desktop and Documents are the test's folders.
         std::string command =
+            (cwd.empty() ? std::string() : "cd " + Quote(cwd.string()) + " && ") +
             "env -u XDG_DESKTOP_DIR -u XDG_DOCUMENTS_DIR HOME=" + Quote(home.string()) +
             " XDG_CONFIG_HOME=" + Quote((home / ".config").string()) +
             " XDG_STATE_HOME=" + Quote(state.string()) + " " + Quote(VELMORA_CLI);
@@ -69,6 +70,7 @@ protected:
     fs::path src = dir / "photos";
     fs::path home = dir / "home";
     fs::path state = dir / "state"; // the undo journals go to state/velmora/journal
+    fs::path cwd;                   // the working folder of the runs, when set
 };
 
 TEST_F(CliTest, VersionHelpAndBadUsage)
@@ -92,7 +94,8 @@ TEST_F(CliTest, VersionHelpAndBadUsage)
         {{"--folders"}, "--folders needs a value"},
         {{"--folders", "ddmmyy.", folder}, "unknown --folders value 'ddmmyy.'"},
         {{"--names=7", folder}, "unknown --names value '7' (1 to 6)"},
-        {{"--dest", "elsewhere", folder}, "unknown --dest value 'elsewhere'"},
+        {{"--dest=", folder}, "--dest needs a value"},
+        {{"--dest", "", folder}, "--dest needs a value"},
         {{"--suffix", "roman", folder}, "unknown --suffix value 'roman'"},
         {{"--move=yes", folder}, "unknown option '--move=yes'"},
         {{folder, folder}, "only one FOLDER may be given"},
@@ -155,9 +158,15 @@ TEST_F(CliTest, DryRunPrintsThePlanAndTouchesNothing)
     EXPECT_EQ(Tree(src), before);
     EXPECT_FALSE(fs::exists(home / "Desktop/分類"));
 
+    // --verbose adds the date and where it came from, in the plan as in the run.
+    const Outcome dated =
+        Run({"--dry-run", "--verbose", "--names", "5", "--dest", "desktop", src.string()});
+    const std::string date = "\t2002-04-26T10:35:23\tfile\n";
+    EXPECT_EQ(dated.out, (src / "x.jpg").string() + "\t" + base + "0426103523.jpg" + date +
+                             (src / "y.jpg").string() + "\t" + base + "0426103523[001].jpg" + date);
     const Outcome real = Run({"--verbose", "--names", "5", "--dest", "desktop", src.string()});
     EXPECT_EQ(real.status, 0) << real.err;
-    EXPECT_EQ(real.out, plan.out);
+    EXPECT_EQ(real.out, dated.out);
     EXPECT_TRUE(fs::exists(base + "0426103523[001].jpg"));
 }
 
@@ -397,10 +406,11 @@ TEST_F(CliTest, JsonGivesAnObjectPerFileAndTheCountsForAnyName)
     const std::string folder = src.string() + "/020426/";
     const auto expected = [&](const char* action) {
         const std::string s = src.string() + "/";
+        const std::string dated = "\",\"date\":\"2002-04-26T10:35:23\",\"date_from\":\"file\"}\n";
         return "{\"source\":\"" + s + "a\\\"b.jpg\",\"destination\":\"" + folder +
-               "a\\\"b.jpg\",\"action\":\"" + action + "\"}\n" + "{\"source\":\"" + s +
+               "a\\\"b.jpg\",\"action\":\"" + action + dated + "{\"source\":\"" + s +
                "bad\\udcff\\u0001.jpg\",\"destination\":\"" + folder +
-               "bad\\udcff\\u0001.jpg\",\"action\":\"" + action + "\"}\n" +
+               "bad\\udcff\\u0001.jpg\",\"action\":\"" + action + dated +
                "{\"summary\":true,\"ok\":true,\"action\":\"" + action +
                "\",\"files\":2,\"folders\":1,\"seconds\":";
     };
@@ -578,4 +588,115 @@ TEST_F(CliTest, BadFolderTemplatesAreRefusedBeforeAnythingIsTouched)
     const Outcome plain = Run({"--folders", "yyyymmdd", src.string()});
     EXPECT_EQ(plain.out.substr(0, plain.out.find(',')), "1 file copied");
     EXPECT_TRUE(fs::exists(src / "20020426/a.jpg"));
+}
+
+// --dest: the three words, else a folder of one's own that gets the date folders directly.
+TEST_F(CliTest, DestinationOfOnesOwn)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> args; // before FOLDER; "@" stands for the test's folder
+        int status;
+        std::string where;   // below "@": the folder holding the date folder, when stored
+        std::string message; // in standard error, when the run fails
+    };
+    const std::vector<Case> cases = {
+        {"absolute, made", {"--dest", "@/Pictures/card"}, 0, "Pictures/card", ""},
+        {"with =, trailing slash", {"--dest=@/Pictures/card/"}, 0, "Pictures/card", ""},
+        {"the word wins over ./desktop", {"--dest", "desktop"}, 0, "home/Desktop/分類", ""},
+        {"./desktop is a path", {"--dest", "./desktop"}, 0, "work/desktop", ""},
+        {"relative, made in the working folder", {"--dest=new"}, 0, "work/new", ""},
+        {"a link the user made", {"--dest", "@/link"}, 0, "Pictures", ""},
+        {"a move", {"--move", "--dest", "@/Pictures"}, 0, "Pictures", ""},
+        {"dry run makes nothing", {"--dry-run", "--dest", "@/Pictures/card"}, 0, "", ""},
+        {"one level only", {"--dest", "@/no/such"}, 1, "", "the folder above it does not exist"},
+        {"a file", {"--dest", "@/file"}, 1, "", "is not a folder"},
+        {"a date folder that is a link", {"--dest", "@/trap"}, 1, "", "symbolic link"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::TempFolder root;
+        src = root / "photos";
+        home = root / "home";
+        cwd = root / "work";
+        for (const char* folder :
+             {"photos", "home/Desktop", "work/desktop", "Pictures", "elsewhere"})
+            fs::create_directories(root / folder);
+        fs::create_directory_symlink(root / "Pictures", root / "link");
+        test::WriteFile(root / "file", "f");
+        fs::create_directories(root / "trap");
+        fs::create_directory_symlink(root / "elsewhere", root / "trap/020426");
+        Add("a.jpg", "a", 26);
+        std::vector<std::string> args;
+        for (std::string arg : c.args) {
+            if (const auto at = arg.find('@'); at != std::string::npos)
+                arg.replace(at, 1, root.str());
+            args.push_back(arg);
+        }
+        args.push_back(src.string());
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        // Nothing stored anywhere else: no date folder in the source, nothing through the trap.
+        EXPECT_FALSE(fs::exists(src / "020426"));
+        EXPECT_TRUE(fs::is_empty(root / "elsewhere"));
+        if (!c.where.empty()) {
+            EXPECT_EQ(test::ReadFile(root / c.where / "020426/a.jpg"), "a");
+        }
+        EXPECT_EQ(fs::exists(src / "a.jpg"), c.args[0] != std::string("--move"));
+        if (c.args[0] == std::string("--dry-run")) {
+            EXPECT_FALSE(fs::exists(root / "Pictures/card"));
+            EXPECT_EQ(o.out,
+                      src.string() + "/a.jpg\t" + root.str() + "/Pictures/card/020426/a.jpg\n");
+        }
+    }
+
+    // The settings file's DestPattern=4 and DestPath; a word on the command line overrides it.
+    const test::TempFolder root;
+    src = root / "photos";
+    home = root / "home";
+    cwd.clear();
+    fs::create_directories(src);
+    fs::create_directories(home / "Documents");
+    Add("b.jpg", "b", 27);
+    test::WriteFile(root / "k.ini", "[kestrum]\r\nVersion=0.4.5\r\nDirPath=" + src.string() +
+                                        "\r\nDirPattern=4\r\nRenamePattern=1\r\nDestPattern=4\r\n"
+                                        "FileNameCase=0\r\nExtCase=0\r\nMove=0\r\nDestPath=" +
+                                        root.str() + "/Bilder\r\n");
+    Outcome o = Run({"--settings", (root / "k.ini").string(), "--quiet"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::exists(root / "Bilder/020427/b.jpg"));
+    o = Run({"--settings", (root / "k.ini").string(), "--dest", "documents", "--quiet"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::exists(home / "Documents/分類/020427/b.jpg"));
+}
+
+// --json and --verbose say which source dated each file.
+TEST_F(CliTest, EachFileSaysWhereItsDateCameFrom)
+{
+    const auto tiff = test::TiffBuilder().ExifAscii(0x9003, "2004:05:06 07:08:09").Build();
+    Add("IMG_0001.JPG", test::ToString(test::JpegApp1(tiff)), 26);
+    Add("movie.mov", AppleMovie("2019-05-06T07:08:09+0200"), 26);
+    Add("IMG_20230708_223101.jpg", "n", 26, 1, 2, 3);
+    Add("notes.txt", "t", 26, 1, 2, 3);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"IMG_0001.JPG", "\"date\":\"2004-05-06T07:08:09\",\"date_from\":\"exif\""},
+        {"movie.mov", "\"date\":\"2019-05-06T07:08:09\",\"date_from\":\"media\""},
+        {"IMG_20230708_223101.jpg", "\"date\":\"2023-07-08T22:31:01\",\"date_from\":\"name\""},
+        {"notes.txt", "\"date\":\"2002-04-26T01:02:03\",\"date_from\":\"file\""},
+    };
+    const Outcome o = Run({"--json", "--dry-run", "--media-dates", "--name-dates", src.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    for (const auto& [name, fields] : expected) {
+        const std::size_t line = o.out.find("{\"source\":\"" + (src / name).string() + "\"");
+        ASSERT_NE(line, std::string::npos) << name << "\n" << o.out;
+        const std::string object = o.out.substr(line, o.out.find('\n', line) - line);
+        EXPECT_EQ(object.substr(object.find(",\"date\"") + 1), fields + "}") << object;
+    }
+    // Without the options those files fall back to the file time.
+    const Outcome plain = Run({"--dry-run", "--verbose", src.string()});
+    EXPECT_NE(plain.out.find("/IMG_20230708_223101.jpg\t2002-04-26T01:02:03\tfile\n"),
+              std::string::npos)
+        << plain.out;
+    EXPECT_NE(plain.out.find("/IMG_0001.JPG\t2004-05-06T07:08:09\texif\n"), std::string::npos);
 }

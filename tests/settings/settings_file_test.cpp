@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -111,6 +112,59 @@ TEST_F(SettingsFileTest, MediaAndNameDateKeysAreWrittenOnlyWhenOnLikeModel)
     both.MediaDates = both.NameDates = both.Model = 1;
     ASSERT_TRUE(settings::SaveSettings(file(), "/p", both));
     EXPECT_EQ(Read(), DefaultFile("/p") + "Model=1\r\nMediaDates=1\r\nNameDates=1\r\n");
+}
+
+// DestPath is written only while DestPattern is 4, read back whole, and removed otherwise.
+TEST_F(SettingsFileTest, DestPathRoundTrip)
+{
+    struct Case {
+        std::int16_t pattern;
+        std::string path;
+        std::string lines;    // DestPattern and DestPath as written
+        std::int16_t read;    // DestPattern read back
+        std::string readPath; // DestPath read back
+    };
+    const std::string deep = "/" + std::string(300, 'd') + "/写真";
+    const std::vector<Case> cases = {
+        {4, "/home/u/Pictures", "DestPattern=4|DestPath=/home/u/Pictures", 4, "/home/u/Pictures"},
+        {4, " /blank at both ends ", "DestPattern=4|DestPath=\" /blank at both ends \"", 4,
+         " /blank at both ends "},
+        {4, deep, "DestPattern=4|DestPath=" + deep, 4, deep}, // longer than 255 bytes
+        {4, "/two\nlines", "DestPattern=1|", 1, ""},          // a line cannot hold it
+        {4, "", "DestPattern=1|", 1, ""},
+        {2, "/chosen before", "DestPattern=2|", 2, ""},
+        {1, "/chosen before", "DestPattern=1|", 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        engine::RunOptions options;
+        options.DestPattern = c.pattern;
+        options.DestPath = c.path;
+        ASSERT_TRUE(settings::SaveSettings(file(), "/p", options));
+        const std::string pattern = c.lines.substr(0, c.lines.find('|'));
+        const std::string path = c.lines.substr(c.lines.find('|') + 1);
+        std::string expected = DefaultFile("/p");
+        expected.replace(expected.find("DestPattern=1"), 13, pattern);
+        EXPECT_EQ(Read(), expected + (path.empty() ? "" : path + "\r\n"));
+        const engine::RunOptions read = LoadOptions();
+        EXPECT_EQ(read.DestPattern, c.read);
+        EXPECT_EQ(read.DestPath, c.readPath);
+    }
+    // Read by hand-written files: 4 needs a DestPath, and only 4 takes one.
+    for (const auto& [lines, pattern, path] :
+         std::vector<std::tuple<std::string, int, std::string>>{
+             {"DestPattern=4\r\n", 1, ""},
+             {"DestPattern=4\r\nDestPath=\r\n", 1, ""},
+             {"DestPattern=3\r\nDestPath=/x\r\n", 3, ""},
+             {"DestPattern=5\r\nDestPath=/x\r\n", 1, ""},
+             {"DestPattern=4.4\r\ndestpath=/x\r\n", 4, "/x"},
+         }) {
+        Write("[kestrum]\r\nVersion=0.4.5\r\nDirPath=/p\r\nDirPattern=4\r\nRenamePattern=1\r\n"
+              "FileNameCase=0\r\nExtCase=0\r\nMove=0\r\nSuffix=0\r\n" +
+              lines);
+        EXPECT_EQ(LoadOptions().DestPattern, pattern) << lines;
+        EXPECT_EQ(LoadOptions().DestPath, path) << lines;
+    }
 }
 
 TEST_F(SettingsFileTest, DirTemplateIsWrittenOnlyWhenSet)

@@ -1,7 +1,10 @@
 // Option and check handlers, the detail toggle, the about box and the settings written at close.
 
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -9,6 +12,8 @@
 
 #include "settings/settings_file.h"
 #include "tests/ui/form1_harness.h"
+#include "ui/qt_translations.h"
+#include "ui/template_dialog.h"
 
 namespace {
 
@@ -55,6 +60,8 @@ private slots:
     void menuOptions_data();
     void menuOptions();
     void menuTemplateAndUndo();
+    void chosenDestinationAndTemplateShowOnThePanel();
+    void keyboardMenuTemplateDialogAndQtTexts();
 };
 
 void Form1HandlersTest::optionButtons_data()
@@ -338,6 +345,8 @@ void Form1HandlersTest::menuOptions()
 // "元に戻す" undoes the newest run, and turning the template off gives the buttons back.
 void Form1HandlersTest::menuTemplateAndUndo()
 {
+    QTemporaryDir state; // journals of its own: "元に戻す" must find this test's run only
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     uitest::Harness h;
     QTemporaryDir source;
     const QString card = source.filePath(QStringLiteral("DCIM/100CANON"));
@@ -392,6 +401,141 @@ void Form1HandlersTest::menuTemplateAndUndo()
         settings::LoadSettings(QFile::encodeName(h.SettingsFile()).toStdString());
     QCOMPARE(texts.DirTemplate, std::string());
     QCOMPARE(texts.Recursive, std::string("1"));
+}
+
+// "保存先を選ぶ…" puts a folder of one's own in force: the entry is checked and shows it, the three
+// destination buttons show unchecked, a run stores there, the settings keep it, and a click on
+// one of the buttons ends it. A folder template shows on the panel the same way.
+void Form1HandlersTest::chosenDestinationAndTemplateShowOnThePanel()
+{
+    QTemporaryDir state, source, chosen;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+    QVERIFY(uitest::MakeFile(source.filePath(QStringLiteral("a.txt")),
+                             QDateTime(QDate(2002, 4, 26), QTime(10, 0))));
+    uitest::Harness h;
+    QString answer = chosen.path() + QStringLiteral("/"); // the dialog's answer
+    QStringList asked;                                    // where the dialog started
+    const auto dialog = [&](const QString& start) {
+        asked << start;
+        return answer;
+    };
+    h.window->SetFolderDialogFunction(dialog);
+    h.window->StartUp(source.path());
+    auto* dest = h.Find<QAction>("DestPathAction");
+    const auto buttonsChecked = [&](std::initializer_list<const char*> names) {
+        QStringList checked;
+        for (const char* name : names)
+            if (h.Find<QAbstractButton>(name)->isChecked())
+                checked << QString::fromLatin1(name);
+        return checked;
+    };
+    QVERIFY(dest != nullptr && !dest->isChecked());
+    QCOMPARE(buttonsChecked({"Option21", "Option22", "Option23"}), QStringList{"Option21"});
+
+    dest->trigger();
+    QCOMPARE(asked, QStringList{QDir::homePath()});
+    QVERIFY(dest->isChecked());
+    QVERIFY(dest->text().endsWith(chosen.path()));
+    QVERIFY(h.Find<QWidget>("Frame4")->toolTip().contains(chosen.path()));
+    QCOMPARE(buttonsChecked({"Option21", "Option22", "Option23"}), QStringList());
+    QCOMPARE(h.window->Options().DestPattern, 4);
+    QCOMPARE(h.window->Options().DestPath, QFile::encodeName(chosen.path()).toStdString());
+
+    QSignalSpy finished(h.window.get(), &ui::Form1::runFinished);
+    h.window->ExecuteRun();
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY(QFile::exists(chosen.filePath(QStringLiteral("020426/a.txt"))));
+    QVERIFY(!QDir(source.filePath(QStringLiteral("020426"))).exists());
+
+    // Kept by the settings and in force at the next start; a cancelled dialog changes nothing.
+    QVERIFY(h.window->close());
+    h.Reopen();
+    h.window->SetFolderDialogFunction(dialog);
+    h.window->StartUp(QString());
+    dest = h.Find<QAction>("DestPathAction");
+    QVERIFY(dest->isChecked());
+    QCOMPARE(buttonsChecked({"Option21", "Option22", "Option23"}), QStringList());
+    answer.clear();
+    dest->trigger();
+    QCOMPARE(asked.last(), chosen.path());
+    QVERIFY(dest->isChecked());
+    QCOMPARE(h.window->Options().DestPattern, 4);
+
+    uitest::ClickIndicator(h.Find<QAbstractButton>("Option22"));
+    QCOMPARE(h.window->Options().DestPattern, 2);
+    QVERIFY(!dest->isChecked());
+    QVERIFY(!dest->text().contains(chosen.path()));
+    QVERIFY(!h.Find<QWidget>("Frame4")->toolTip().contains(chosen.path()));
+    QVERIFY(h.window->close());
+    settings::SettingsTexts texts =
+        settings::LoadSettings(QFile::encodeName(h.SettingsFile()).toStdString());
+    QCOMPARE(texts.DestPattern, std::string("2"));
+    QCOMPARE(texts.DestPath, std::string());
+
+    // A template in force: the five pattern buttons show unchecked until one is clicked.
+    QFile ini(h.SettingsFile());
+    QVERIFY(ini.open(QIODevice::Append));
+    ini.write("DirTemplate=yyyy/mm\r\n");
+    ini.close();
+    h.Reopen();
+    h.window->StartUp(QString());
+    const auto patterns = {"Option1", "Option3", "Option4", "Option5", "Option7"};
+    QCOMPARE(buttonsChecked(patterns), QStringList());
+    QVERIFY(h.Find<QWidget>("Frame1")->toolTip().contains(QStringLiteral("yyyy/mm")));
+    QVERIFY(h.Find<QAction>("DirTemplateAction")->text().endsWith(QStringLiteral("yyyy/mm")));
+    uitest::ClickIndicator(h.Find<QAbstractButton>("Option3"));
+    QCOMPARE(h.window->Options().DirTemplate, std::string());
+    QCOMPARE(h.window->Options().DirPattern, 3);
+    QCOMPARE(buttonsChecked(patterns), QStringList{"Option3"});
+    QVERIFY(!h.Find<QAction>("DirTemplateAction")->isChecked());
+    QVERIFY(!h.Find<QWidget>("Frame1")->toolTip().contains(QStringLiteral("yyyy/mm")));
+    h.Find<QAction>("DirTemplateAction")->trigger(); // the template kept from the start
+    QCOMPARE(h.window->Options().DirTemplate, std::string("yyyy/mm"));
+    QCOMPARE(buttonsChecked(patterns), QStringList());
+    h.Find<QAction>("DirTemplateAction")->trigger();
+    QCOMPARE(buttonsChecked(patterns), QStringList{"Option3"});
+}
+
+// Shift+F10 and the Menu key open the menu wherever the focus is; a bad template keeps its
+// dialog open with the text and the reason; Qt's own buttons speak Japanese.
+void Form1HandlersTest::keyboardMenuTemplateDialogAndQtTexts()
+{
+    uitest::Harness h;
+    h.window->StartUp(QString());
+    h.window->show();
+    h.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    auto* menu = h.window->findChild<QMenu*>(QStringLiteral("OptionsMenu"));
+    for (const char* focus : {"File1", "Dir1", "ExecuteButton", "Check5"}) {
+        for (const QKeyCombination keys :
+             {QKeyCombination(Qt::ShiftModifier, Qt::Key_F10), QKeyCombination(Qt::Key_Menu)}) {
+            h.Find<QWidget>(focus)->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), keys.key(), keys.keyboardModifiers());
+            QTRY_VERIFY2(menu->isVisible(), focus);
+            QVERIFY(menu->activeAction() != nullptr);
+            menu->hide();
+        }
+    }
+
+    ui::TemplateDialog dialog(QStringLiteral("yyyy/mm/dd"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("TemplateEdit"))
+        ->setText(QStringLiteral("yyyy/ww"));
+    dialog.open();
+    auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    ok->click();
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dialog.Reason().isEmpty());
+    QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("TemplateEdit"))->text(),
+             QStringLiteral("yyyy/ww"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("TemplateEdit"))
+        ->setText(QStringLiteral("yyyy/mm"));
+    ok->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.Template(), std::string("yyyy/mm"));
+
+    QVERIFY(ui::LoadQtTranslations(*qApp));
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8("キャンセル"));
 }
 
 QTEST_MAIN(Form1HandlersTest)
