@@ -32,7 +32,7 @@
 
 namespace {
 
-enum ExitStatus { kDone = 0, kRunFailed = 1, kUsage = 2, kOverflow = 3 };
+enum ExitStatus { kDone = 0, kRunFailed = 1, kUsage = 2, kOverflow = 3, kPartial = 23 };
 
 constexpr const char* kUsageText = R"(Usage: velmora-cli [OPTION]... FOLDER
 Copy (or move) every file of FOLDER into folders named after the files' dates: the EXIF
@@ -71,6 +71,9 @@ Run:
                                ones, links, or date folders of the destination)
       --skip-same            do not store a file again whose content is already
                                stored under its name (a move removes its source)
+      --keep-going           skip a file that cannot be read or stored, name it, and
+                               go on (a full or read-only destination still stops
+                               the run)
       --undo[=JOURNAL]       undo the newest run (or the run of JOURNAL): moved files
                                go back, unchanged copies are removed, empty date
                                folders of the run too; anything changed since is
@@ -100,13 +103,16 @@ file (the modification time). A file already stored (--skip-same) gets a third f
 (with --json its action; -0 leaves it out). With --json, bytes of a name that are not UTF-8 are written as \udcXX.
 
 Exit status: 0 done, 1 the run stopped on a failure (or its output could not be written;
-with --undo: something was left alone), 2 bad usage, 3 no free suffix for a name.
+with --undo: something was left alone), 2 bad usage, 3 no free suffix for a name, 23 the
+run ended but skipped something, each named on standard error: a subfolder that cannot be
+read, a link of another user, or (--keep-going) a file that could not be stored.
 )";
 
 struct Overrides {
     std::optional<std::int16_t> dirPattern, renamePattern, destPattern, suffix;
     bool lowerName = false, lowerExt = false, move = false, yyyy = false, model = false;
     bool mediaDates = false, nameDates = false, recursive = false, skipSame = false;
+    bool keepGoing = false;
     std::optional<std::string> dirTemplate; // set by --folders; empty for the five patterns
     std::string destPath;                   // set by --dest PATH: absolute
 };
@@ -204,20 +210,24 @@ std::vector<std::string> OptionWords(const std::vector<std::string>& args)
     return words;
 }
 
+// The options written "--name=VALUE".
+bool TakesValue(const std::string& name)
+{
+    return name == "--settings" || name == "--undo" ||
+           std::any_of(Choices().begin(), Choices().end(),
+                       [&](const ChoiceOption& c) { return name == c.name; });
+}
+
 // The usage message for a parse the parser refused: a value missing after an option, or a
 // value given to an option that takes none.
-std::string RefusedUsage(const std::vector<std::string>& args,
-                         const std::vector<ChoiceOption>& choices)
+std::string RefusedUsage(const std::vector<std::string>& args)
 {
     const std::vector<std::string> words = OptionWords(args);
     for (const std::string& word : words) {
         if (word.rfind("--", 0) != 0 || word.find('=') == std::string::npos)
             continue;
         const std::string name = word.substr(0, word.find('='));
-        const bool takesValue = name == "--settings" ||
-                                std::any_of(choices.begin(), choices.end(),
-                                            [&](const ChoiceOption& c) { return name == c.name; });
-        if (!takesValue)
+        if (!TakesValue(name))
             return "unknown option '" + word + "'";
     }
     return (words.empty() ? std::string("an option") : words.back()) + " needs a value";
@@ -227,6 +237,13 @@ std::string RefusedUsage(const std::vector<std::string>& args,
 std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // "--folders=" with nothing after the sign is a missing value, never the next word.
+    for (const std::string& word : OptionWords(args)) {
+        const std::string name = word.substr(0, word.find('='));
+        if (word.size() > 2 && word.rfind("--", 0) == 0 && word.back() == '=' &&
+            name.size() + 1 == word.size() && TakesValue(name))
+            return Usage(name + " needs a value");
+    }
     // "--undo" takes the next word as its journal unless that is an option.
     for (std::size_t i = 0; i < args.size() && args[i] != "--";) {
         if (args[i] == "--undo" || args[i].rfind("--undo=", 0) == 0) {
@@ -279,6 +296,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         {"--name-dates", &o.nameDates},
         {"--recursive", &o.recursive},
         {"--skip-same", &o.skipSame},
+        {"--keep-going", &o.keepGoing},
         {"--dry-run", &line.dryRun},
         {"--verbose", &line.verbose},
         {"--quiet", &line.quiet},
@@ -300,7 +318,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
     try {
         app.parse(reversed);
     } catch (const CLI::ParseError&) {
-        return Usage(RefusedUsage(args, choices));
+        return Usage(RefusedUsage(args));
     }
     if (help) {
         std::fputs(kUsageText, stdout);
@@ -385,10 +403,39 @@ bool JsonSummary(const engine::RunResult& result, const char* done, double secon
         .AddUnsigned("folders", result.foldersMade);
     if (result.filesSame > 0)
         line.AddUnsigned("same", result.filesSame);
+    if (!result.skipped.empty())
+        line.AddUnsigned("skipped", result.skipped.size());
     line.AddSeconds("seconds", seconds);
     if (!result.ok)
         line.Add("error", result.error.message).Add("path", result.error.path);
     return std::fputs(line.Text().c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+}
+
+// Names what the listing passed over (a folder that cannot be read, a link of another user) or
+// a file the run skipped (--keep-going): on standard error, and with --json as an object
+// {"skipped": path, "reason": why} on standard output. False when that could not be written.
+bool NameSkipped(const std::vector<engine::SkippedEntry>& skipped, bool json)
+{
+    for (const engine::SkippedEntry& entry : skipped) {
+        std::fprintf(stderr, "velmora-cli: skipped \"%s\": %s\n", entry.path.c_str(),
+                     entry.reason.c_str());
+        if (json && std::fputs(engine::JsonLine()
+                                   .Add("skipped", entry.path)
+                                   .Add("reason", entry.reason)
+                                   .Text()
+                                   .c_str(),
+                               stdout) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool NameSkipped(const std::vector<engine::RunError>& skipped, bool json)
+{
+    std::vector<engine::SkippedEntry> entries;
+    for (const engine::RunError& error : skipped)
+        entries.push_back({error.path, error.message});
+    return NameSkipped(entries, json);
 }
 
 // velmora-cli --undo: undoes a run by its journal and lists what it left alone.
@@ -480,6 +527,7 @@ int main(int argc, char* argv[])
             {&Overrides::nameDates, &engine::RunOptions::NameDates, 1},
             {&Overrides::recursive, &engine::RunOptions::Recursive, 1},
             {&Overrides::skipSame, &engine::RunOptions::SkipSame, 1},
+            {&Overrides::keepGoing, &engine::RunOptions::KeepGoing, 1},
         };
     for (const auto& [flag, field, value] : flagOptions)
         if (o.*flag)
@@ -498,9 +546,11 @@ int main(int argc, char* argv[])
     options.SourceFolder = line.folder;
     std::error_code listError;
     PlatformFolders specialFolders;
-    std::vector<std::string> names = engine::ListRunFiles(options, specialFolders, listError);
+    engine::FolderListing listed = engine::ListRunFolder(options, specialFolders, listError);
     if (listError)
         return Usage("cannot read the folder '" + line.folder + "': " + listError.message());
+    if (!NameSkipped(listed.skipped, line.json))
+        return OutputFailed(errno != 0 ? errno : EIO, {}, "planned");
 
     const bool listing = line.dryRun || line.verbose || line.json;
     const char* done = line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied");
@@ -509,7 +559,7 @@ int main(int argc, char* argv[])
     if (listing && !line.dryRun)
         std::setvbuf(stdout, nullptr, line.null ? _IOFBF : _IOLBF, BUFSIZ);
     using Listing = cli::TerminalHost::Listing;
-    cli::TerminalHost host(line.folder, std::move(names),
+    cli::TerminalHost host(line.folder, std::move(listed.names),
                            !listing       ? Listing::None
                            : line.json    ? Listing::Json
                            : line.null    ? Listing::NullFields
@@ -519,12 +569,15 @@ int main(int argc, char* argv[])
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
     runSettings.journalFolder = engine::JournalFolder();
+    runSettings.listedFolders = std::move(listed.folders);
     const auto start = std::chrono::steady_clock::now();
     const engine::RunResult result = engine::ClassificationRun(options, host, runSettings);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (std::fflush(stdout) != 0 && host.OutputError() == 0)
         host.SetOutputError(errno);
+    if (host.OutputError() == 0 && !NameSkipped(result.skipped, line.json))
+        host.SetOutputError(errno != 0 ? errno : EIO);
     if (line.json && !JsonSummary(result, done, seconds) && host.OutputError() == 0)
         host.SetOutputError(errno != 0 ? errno : EIO);
     if (host.OutputError() != 0)
@@ -532,6 +585,9 @@ int main(int argc, char* argv[])
     if (!result.journalProblem.empty())
         std::fprintf(stderr, "velmora-cli: %s\n", result.journalProblem.c_str());
 
+    if (!result.skipped.empty())
+        std::fprintf(stderr, "velmora-cli: %s could not be stored.\n",
+                     Counted(result.skipped.size(), "file").c_str());
     if (!result.ok) {
         if (result.error.kind == engine::RunError::Kind::SuffixOverflow) {
             std::fprintf(stderr, "velmora-cli: %s (%s)\n", engine::SuffixOverflowMessage,
@@ -558,5 +614,5 @@ int main(int argc, char* argv[])
         if ((written < 0 || std::fflush(out) != 0) && out == stdout)
             return OutputFailed(errno, result, done);
     }
-    return kDone;
+    return listed.skipped.empty() && result.skipped.empty() ? kDone : kPartial;
 }

@@ -13,7 +13,7 @@ _velmora_cli()
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--folders --dest --names --lower-name --lower-ext --yyyy
-            --model --suffix --media-dates --name-dates --move --recursive --skip-same --undo
+            --model --suffix --media-dates --name-dates --move --recursive --skip-same --keep-going --undo
             --dry-run --settings --verbose
             --json --null -0 --quiet --help --version" -- "$cur"))
         return

@@ -21,6 +21,8 @@
 #include "engine/naming.h"
 #include "engine/path_text.h"
 #include "engine/same_content.h"
+#include "engine/source_tree.h"
+#include "engine/unique_fd.h"
 
 namespace engine {
 
@@ -91,10 +93,27 @@ void CombSort(std::vector<Record>& records, std::size_t n)
 
 // A cross-file-system move whose copy is stored and whose source waits for the next flush.
 struct PendingSource {
+    UniqueFd dir;     // the source's folder
+    std::string name; // the source's name in it
     std::string source;
     std::string copyPath;
     FileIdentity copied;
+    // SkipSame: the stored file as compared; the source goes only while it is still so.
+    std::optional<FileIdentity> stored;
 };
+
+RunError WithMessage(RunError error, const std::string& message)
+{
+    if (!message.empty())
+        error.message = message;
+    return error;
+}
+
+// Failures that concern the destination as a whole: every later file would meet them too.
+bool IsDestinationFailure(const std::error_code& code)
+{
+    return code.value() == ENOSPC || code.value() == EDQUOT || code.value() == EROFS;
+}
 
 // Moves to another file system are flushed once per batch of this many files or bytes.
 constexpr std::size_t kBatchFiles = 64;
@@ -150,10 +169,32 @@ private:
 
     bool Fail(const StoreResult& stored)
     {
-        RunError error = Failure(stored.error, stored.errorPath, StepText(stored.step));
-        if (!stored.message.empty())
-            error.message = stored.message;
-        return Fail(std::move(error));
+        return Fail(StoreError(stored));
+    }
+
+    static RunError StoreError(const StoreResult& stored)
+    {
+        return WithMessage(Failure(stored.error, stored.errorPath, StepText(stored.step)),
+                           stored.message);
+    }
+
+    // A failure of one file: with KeepGoing it is named and the run goes on (true), else the
+    // run stops there.
+    bool FileFailed(RunError error)
+    {
+        if (options_.KeepGoing != 1)
+            return Fail(std::move(error));
+        result_.skipped.push_back(std::move(error));
+        return true;
+    }
+
+    // A store that failed on the side of its source (unreadable, changed, a link of another
+    // user) is a failure of that file; anything else concerns the destination.
+    bool StoreFailed(const StoreResult& stored, const std::string& source)
+    {
+        if (stored.errorPath == source && !IsDestinationFailure(stored.error))
+            return FileFailed(StoreError(stored));
+        return Fail(stored);
     }
 
     static void CloseFd(int& fd)
@@ -183,27 +224,97 @@ private:
     bool FirstPass()
     {
         sourceFolder_ = host_.SourceFolder();
+        tree_.emplace(sourceFolder_, settings_.listedFolders);
         const std::vector<std::string> names = host_.ListedNames();
-        n_ = names.size();
-        records_.resize(n_ + 1); // the last record stays empty: "the record after the last file"
+        records_.resize(names.size() + 1); // the last record stays empty: "the record after the last file"
         DateSource* media = options_.MediaDates == 1 ? host_.MediaDateSource() : nullptr;
-        for (std::size_t i = 0; i < n_; ++i) {
-            Record& record = records_[i];
-            record.listedName = names[i];
+        n_ = 0;
+        for (const std::string& listed : names) {
+            Record& record = records_[n_];
+            record = Record{}; // the slot of a file skipped before may hold its fields
+            record.listedName = listed;
             // With Recursive the listed name is a path below the source folder.
-            const std::string name = NameOfPath(names[i]);
+            const std::string name = NameOfPath(listed);
             SetNameFields(record.entry, name, options_);
-            const std::string source = JoinPath(sourceFolder_, names[i]);
-            if (auto error = SetDateFieldsFromFileTime(record.entry, source))
-                return Fail(Failure(error, source, "read the date of"));
+            std::error_code error;
+            std::string message;
+            const SourceRef source = tree_->Reach(listed, error, message);
+            if (source.dirFd < 0) {
+                if (!FileFailed(WithMessage(Failure(error, source.path, "read"), message)))
+                    return false;
+                continue;
+            }
+            // Opened once, as the store will open it; the readers read that very file.
+            const OpenedSource opened = OpenSourceFile(source);
+            if (opened.error) {
+                if (!FileFailed(
+                        WithMessage(Failure(opened.error, source.path, "read"), opened.message)))
+                    return false;
+                continue;
+            }
+            const std::string path = "/proc/self/fd/" + std::to_string(opened.fd.get());
+            error = SetDateFieldsFromFileTime(record.entry, path);
             record.entry.CameraModel.clear();
-            if (auto error =
-                    ReadFileDates(source, name, record.entry, options_, media, &record.from))
-                return Fail(Failure(error, source, "read"));
+            if (!error)
+                error = ReadFileDates(path, name, record.entry, options_, media, &record.from);
+            if (error) {
+                if (!FileFailed(Failure(error, source.path, "read")))
+                    return false;
+                continue;
+            }
             BuildKeys(record.entry);
+            ++n_;
         }
+        records_.resize(n_ + 1);
+        records_[n_] = Record{};
         CombSort(records_, n_);
         return true;
+    }
+
+    // Recursive: a file that already lies in the date folder its date gives, below the
+    // destination base, is where this run would put it; it is passed over rather than sorted
+    // again (and suffixed) by every later run.
+    void PassOverPlaced()
+    {
+        struct stat base {};
+        if (options_.Recursive != 1 || n_ == 0 || ::stat(destBase_.c_str(), &base) != 0)
+            return;
+        const FolderIds& folders = tree_->Folders();
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < n_; ++i) {
+            if (InPlace(records_[i], base, folders)) {
+                ++result_.filesInPlace;
+                continue;
+            }
+            if (kept != i)
+                records_[kept] = std::move(records_[i]);
+            ++kept;
+        }
+        n_ = kept;
+        records_.resize(n_ + 1);
+        records_[n_] = Record{};
+    }
+
+    bool InPlace(const Record& record, const struct stat& base, const FolderIds& folders) const
+    {
+        const std::vector<std::string> levels =
+            template_ ? TemplateFolderNames(*template_, record.entry)
+                      : std::vector<std::string>{
+                            NameOfPath(DateFolder(destBase_, options_.DirPattern, record.entry))};
+        std::vector<std::string> parts; // the folders of the listed path
+        std::size_t from = 0;
+        for (std::size_t slash; (slash = record.listedName.find('/', from)) != std::string::npos;
+             from = slash + 1)
+            parts.push_back(record.listedName.substr(from, slash - from));
+        if (parts.size() < levels.size() ||
+            !std::equal(levels.begin(), levels.end(), parts.end() - static_cast<std::ptrdiff_t>(levels.size())))
+            return false;
+        std::string above; // the folder that holds the date folder, relative to the source
+        for (std::size_t k = 0; k + levels.size() < parts.size(); ++k)
+            above += (above.empty() ? "" : "/") + parts[k];
+        const auto found = folders.find(above);
+        return found != folders.end() && found->second.device == base.st_dev &&
+               found->second.inode == base.st_ino;
     }
 
     bool SettleBase()
@@ -218,6 +329,7 @@ private:
             return Fail(std::move(error));
         }
         destBase_ = base.path;
+        PassOverPlaced();
         if (n_ == 0)
             return true;
         if (!settings_.dryRun)
@@ -249,7 +361,9 @@ private:
             host_.SetProgress(
                 static_cast<int>(static_cast<float>(i) / static_cast<float>(n_) * 100.0f));
             const Record& record = records_[i];
-            const std::string source = JoinPath(sourceFolder_, record.listedName);
+            std::error_code reachError;
+            std::string reachMessage;
+            const SourceRef source = tree_->Reach(record.listedName, reachError, reachMessage);
             std::vector<std::string> levels;
             std::string dateFolder;
             if (template_) {
@@ -261,12 +375,17 @@ private:
                 dateFolder = DateFolder(destBase_, options_.DirPattern, record.entry);
                 levels = {NameOfPath(dateFolder)};
             }
-            if (!EnterFolder(dateFolder, levels))
+            if (source.dirFd >= 0 && !EnterFolder(dateFolder, levels))
                 return false;
             const long number =
                 serial.BeforeFile(i == 0 ? nullptr : &records_[i - 1].entry, record.entry);
-            if (!Store(record, source, dateFolder, number))
+            if (source.dirFd < 0) {
+                if (!FileFailed(
+                        WithMessage(Failure(reachError, source.path, "read"), reachMessage)))
+                    return false;
+            } else if (!Store(record, source, dateFolder, number)) {
                 return false;
+            }
             serial.AfterFile(record.entry, records_[i + 1].entry);
         }
         return true;
@@ -315,9 +434,16 @@ private:
             // A listed file of that name that an earlier move took away is no obstacle.
             if (!absent && plannedMoves_.count(path) == 0) {
                 DateFolderResult opened = OpenDateFolder(parent, parentPath, level, false);
+                if (!opened.error && opened.fd < 0 &&
+                    ::faccessat(parent, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+                    // The real run would make the folder here and cannot.
+                    opened.error.assign(errno, std::generic_category());
+                }
                 CloseFd(owned);
-                if (opened.error)
+                if (opened.error) {
+                    CloseFd(opened.fd);
                     return FolderFailure(opened, path);
+                }
                 owned = parent = opened.fd;
             }
             if (parent < 0 || plannedMoves_.count(path) != 0)
@@ -326,6 +452,10 @@ private:
                 ++result_.foldersMade;
             parentPath = path;
         }
+        // An existing date folder the user cannot write: its stores would fail.
+        struct stat st {};
+        if (!absent && parent >= 0 && ::faccessat(parent, ".", W_OK | X_OK, AT_EACCESS) != 0)
+            deniedFolders_[dateFolder] = {errno, ::fstat(parent, &st) == 0 ? st.st_dev : dev_t{}};
         CloseFd(owned);
         if (absent)
             absentFolders_.insert(dateFolder);
@@ -361,9 +491,10 @@ private:
         return true;
     }
 
-    bool Store(const Record& record, const std::string& source, const std::string& dateFolder,
+    bool Store(const Record& record, const SourceRef& sourceRef, const std::string& dateFolder,
                long number)
     {
+        const std::string& source = sourceRef.path;
         const bool skipSame = options_.SkipSame == 1;
         std::optional<SameContent> same;
         const NameTakenTest taken = [&](const std::string& folder, const std::string& name) {
@@ -371,7 +502,7 @@ private:
                 if (!NameTakenAt(folder_.fd, name))
                     return false;
                 if (skipSame && !same) {
-                    SameContent found = CompareWithStored(folder_.fd, name, source,
+                    SameContent found = CompareWithStored(folder_.fd, name, sourceRef,
                                                           options_.Move == 1 && perFileFlush_);
                     if (found.same) {
                         same = found;
@@ -390,8 +521,8 @@ private:
                 const auto plannedSource = plannedSources_.find(path);
                 SameContent found =
                     plannedSource != plannedSources_.end()
-                        ? CompareFiles(plannedSource->second, source, true)
-                        : (planned ? SameContent{} : CompareFiles(path, source, false));
+                        ? CompareFiles(plannedSource->second, sourceRef, true)
+                        : (planned ? SameContent{} : CompareFiles(path, sourceRef, false));
                 if (found.same) {
                     same = found;
                     return false;
@@ -416,11 +547,25 @@ private:
             }
             host_.Dated(record.entry, record.from);
             if (same)
-                return AlreadyThere(source, dest.path, *same);
+                return AlreadyThere(sourceRef, dest.path, *same);
             const std::string name = NameOfPath(dest.path);
             if (name.size() > nameMax_) // seen alike by the dry run and the real one
-                return Fail(Failure({ENAMETOOLONG, std::generic_category()}, dest.path, "store"));
+                return FileFailed(
+                    Failure({ENAMETOOLONG, std::generic_category()}, dest.path, "store"));
             if (settings_.dryRun) {
+                if (const auto denied = deniedFolders_.find(dateFolder);
+                    denied != deniedFolders_.end()) {
+                    // As the real run fails: a rename within the file system, else the copy.
+                    const std::error_code code(denied->second.first, std::generic_category());
+                    struct stat st {};
+                    const bool renamed =
+                        options_.Move == 1 &&
+                        ::fstatat(sourceRef.dirFd, sourceRef.name.c_str(), &st,
+                                  AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISREG(st.st_mode) && st.st_dev == denied->second.second;
+                    return Fail(renamed ? Failure(code, source, "move")
+                                        : Failure(code, dest.path, "create the copy"));
+                }
                 plannedPaths_.insert(dest.path);
                 if (skipSame)
                     plannedSources_.emplace(dest.path, source);
@@ -432,8 +577,8 @@ private:
             if (settings_.beforeStore)
                 settings_.beforeStore(dest.path);
             const StoreResult stored = options_.Move == 1
-                                           ? StoreMove(source, folder_, name, perFileFlush_)
-                                           : StoreCopy(source, folder_, name, perFileFlush_);
+                                           ? StoreMove(sourceRef, folder_, name, perFileFlush_)
+                                           : StoreCopy(sourceRef, folder_, name, perFileFlush_);
             switch (stored.status) {
             case StoreResult::Status::Stored:
                 unflushed_ = true;
@@ -441,11 +586,11 @@ private:
                     {options_.Move == 1 ? JournalEntry::Op::Move : JournalEntry::Op::Copy, source,
                      dest.path, stored.stored, stored.hashed, stored.sampleHash});
                 Stored(source, dest.path);
-                return !stored.sourceLeft || SourceLeft(source, dest.path, stored);
+                return !stored.sourceLeft || SourceLeft(sourceRef, dest.path, stored, false);
             case StoreResult::Status::NameTaken:
                 continue;
             case StoreResult::Status::Failed:
-                return Fail(stored);
+                return StoreFailed(stored, source);
             }
         }
     }
@@ -453,9 +598,10 @@ private:
     // A file whose content is already stored as existing: not stored again. A move removes its
     // source, as it removes a copied source: once the stored file and the journal are on disk,
     // and only while the source is still the file compared.
-    bool AlreadyThere(const std::string& source, const std::string& existing,
+    bool AlreadyThere(const SourceRef& sourceRef, const std::string& existing,
                       const SameContent& same)
     {
+        const std::string& source = sourceRef.path;
         ++result_.filesSame;
         host_.AlreadyStored(source, existing);
         if (options_.Move != 1)
@@ -469,20 +615,44 @@ private:
         unflushed_ = true;
         StoreResult kept;
         kept.copied = same.source;
-        return SourceLeft(source, existing, kept);
+        kept.stored = same.existing;
+        return SourceLeft(sourceRef, existing, kept, true);
+    }
+
+    // The stored file at path is still the one compared (identity): not rewritten meanwhile
+    // by an editor or a sync client, so it still stands for the source.
+    bool StillStored(const std::string& path, const FileIdentity& identity, const std::string& source)
+    {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && SameFile(IdentityOf(st), identity))
+            return true;
+        RunError error = Failure({ECANCELED, std::generic_category()}, source, "delete");
+        error.message = "\"" + path + "\" changed after it was found to hold the content of \"" +
+                        source + "\", so \"" + source + "\" was kept.";
+        FileFailed(std::move(error));
+        return false;
     }
 
     // A move's copy is stored and its source still in place: remove it now where each file is
     // flushed on its own, else once its batch is flushed.
-    bool SourceLeft(const std::string& source, const std::string& copyPath,
-                    const StoreResult& stored)
+    // checkStored: the stored file must still be stored.stored (a file found already there).
+    bool SourceLeft(const SourceRef& source, const std::string& copyPath,
+                    const StoreResult& stored, bool checkStored)
     {
         if (perFileFlush_) {
             journal_.Flush(); // the journal line goes to disk before the source goes
+            if (checkStored && !StillStored(copyPath, stored.stored, source.path))
+                return !failed_;
             const StoreResult removed = RemoveMovedSource(source, stored.copied, copyPath);
-            return removed.status == StoreResult::Status::Stored || Fail(removed);
+            return removed.status == StoreResult::Status::Stored ||
+                   StoreFailed(removed, source.path);
         }
-        pending_.push_back({source, copyPath, stored.copied});
+        UniqueFd dir(::fcntl(source.dirFd, F_DUPFD_CLOEXEC, 0));
+        if (dir.get() < 0)
+            return Fail(Failure({errno, std::generic_category()}, source.path, "delete"));
+        pending_.push_back({std::move(dir), source.name, source.path, copyPath, stored.copied,
+                            checkStored ? std::optional<FileIdentity>(stored.stored)
+                                        : std::nullopt});
         pendingBytes_ += stored.bytes;
         if (pending_.size() >= kBatchFiles || pendingBytes_ >= kBatchBytes)
             return FlushBatch();
@@ -497,9 +667,14 @@ private:
         bool ok = FlushAll();
         if (ok) {
             for (const PendingSource& p : pending_) {
-                const StoreResult removed = RemoveMovedSource(p.source, p.copied, p.copyPath);
+                if (p.stored && !StillStored(p.copyPath, *p.stored, p.source)) {
+                    ok = ok && !failed_;
+                    continue;
+                }
+                const StoreResult removed = RemoveMovedSource(SourceRef{p.dir.get(), p.name, p.source},
+                                                              p.copied, p.copyPath);
                 if (removed.status != StoreResult::Status::Stored)
-                    ok = Fail(removed);
+                    ok = StoreFailed(removed, p.source) && ok;
             }
         }
         pending_.clear();
@@ -569,6 +744,9 @@ private:
     std::set<std::string> plannedLevels_;  // dry run: folder levels counted as made
     std::map<std::string, std::string> plannedSources_; // dry run with SkipSame: name -> source
     std::optional<FolderTemplate> template_;            // DirTemplate, when set
+    // Dry run: existing date folders the user cannot write: errno and file system.
+    std::map<std::string, std::pair<int, dev_t>> deniedFolders_;
+    std::optional<SourceTree> tree_; // the source folder and the folders below it
     JournalWriter journal_;
 };
 

@@ -4,9 +4,11 @@
 #include <functional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "engine/run_host.h"
 #include "engine/run_options.h"
+#include "engine/source_tree.h"
 
 namespace engine {
 
@@ -30,6 +32,10 @@ struct RunResult {
     std::size_t filesStored = 0; // files stored (or planned, in a dry run)
     std::size_t foldersMade = 0; // date folders this run created
     std::size_t filesSame = 0;   // files already stored with the same content (SkipSame)
+    std::size_t filesInPlace = 0; // Recursive: files that already lay in their date folder
+    // KeepGoing: the files that could not be read or stored, each with its message; the run
+    // went on without them.
+    std::vector<RunError> skipped;
     std::string journal;         // the undo journal written, if any
     std::string journalProblem;  // why the journal is missing or incomplete; the run went on
 };
@@ -41,6 +47,9 @@ struct RunSettings {
     std::function<void(const std::string& destination)> beforeStore;
     // Where the undo journal goes (journal.h); empty: no journal. A dry run writes none.
     std::string journalFolder;
+    // The folders of the listing (file_list.h ListFolderTree): a listed file is read only
+    // through the folders listed under its path. Folders missing here count as first seen.
+    FolderIds listedFolders;
 };
 
 // Classifies every listed file of the host's source folder: dates them (EXIF picture date,
@@ -64,6 +73,15 @@ struct RunSettings {
 // and made folder goes into the journal (settings.journalFolder), flushed with the files: no
 // moved source is removed before its journal line is on disk. A journal that cannot be written
 // does not stop the run; result.journalProblem says so.
+//
+// Every listed file is reached from the source folder one folder at a time without following
+// links (SourceTree), so a subfolder swapped after the listing stops that file; a link at a
+// file's name is followed only when it belongs to the running user or root. With Recursive, a
+// file that already lies in the date folder its date gives below the destination base is
+// passed over (result.filesInPlace). A dry run fails as the real run would on a destination
+// base or date folder the user cannot write. KeepGoing: a file that cannot be read or stored
+// (its own failure, not one of the destination as a whole: a full or read-only disk, a folder
+// that cannot be made) is skipped, named in result.skipped, and the run goes on.
 RunResult ClassificationRun(const RunOptions& options, RunHost& host,
                             const RunSettings& settings = {});
 

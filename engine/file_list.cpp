@@ -4,30 +4,29 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <sys/stat.h>
 #include <utility>
 
-#include "engine/folder_template.h"
 #include "engine/path_text.h"
 
 namespace engine {
 
 namespace {
 
-// Reads one folder: its files into names (with prefix before each), its subfolders that are
-// neither hidden nor links into folders (when folders is given).
-std::error_code ReadFolder(const std::string& path, const std::string& prefix,
-                           std::vector<std::string>& names, std::vector<std::string>* folders,
-                           struct stat* self)
+// Reads the folder open as dirFd (the descriptor is taken over): its files into
+// listing.names (with prefix before each), the links to files of other users into
+// listing.skipped, and its subfolders that are neither hidden nor links into folders (when
+// folders is given). path names the folder in messages.
+std::error_code ReadFolder(int dirFd, const std::string& path, const std::string& prefix,
+                           FolderListing& listing, std::vector<std::string>* folders)
 {
-    DIR* dir = ::opendir(path.c_str());
-    if (dir == nullptr)
-        return {errno, std::generic_category()};
-    const int dirFd = ::dirfd(dir);
-    if (self != nullptr && ::fstat(dirFd, self) != 0) {
+    DIR* dir = ::fdopendir(dirFd);
+    if (dir == nullptr) {
         const int error = errno;
-        ::closedir(dir);
+        ::close(dirFd);
         return {error, std::generic_category()};
     }
     errno = 0;
@@ -40,14 +39,22 @@ std::error_code ReadFolder(const std::string& path, const std::string& prefix,
         bool regular = entry->d_type == DT_REG;
         bool folder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat own {};
             struct stat st {};
-            regular = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
+            const bool seen = ::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) == 0;
             // A link to a folder is never followed; only a real folder is walked into.
-            folder = entry->d_type == DT_UNKNOWN &&
-                     ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            folder = seen && S_ISDIR(own.st_mode);
+            regular = seen && (S_ISREG(own.st_mode) ||
+                               (S_ISLNK(own.st_mode) && ::fstatat(dirFd, name, &st, 0) == 0 &&
+                                S_ISREG(st.st_mode)));
+            if (regular && S_ISLNK(own.st_mode) && !MayFollowLinkOf(own.st_uid)) {
+                listing.skipped.push_back(
+                    {JoinPath(path, name), "a symbolic link that belongs to another user"});
+                regular = false;
+            }
         }
         if (regular)
-            names.push_back(prefix + name);
+            listing.names.push_back(prefix + name);
         else if (folder && folders != nullptr)
             folders->emplace_back(name);
         errno = 0;
@@ -57,69 +64,140 @@ std::error_code ReadFolder(const std::string& path, const std::string& prefix,
     return {error, std::generic_category()};
 }
 
+FolderListing ListOneFolder(const std::string& folder, std::error_code& error)
+{
+    FolderListing listing;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    error = fd < 0 ? std::error_code(errno, std::generic_category())
+                   : ReadFolder(fd, folder, "", listing, nullptr);
+    if (error)
+        listing.names.clear();
+    std::sort(listing.names.begin(), listing.names.end());
+    return listing;
+}
+
+// True for "lost+found" made by root at the top of a file system (fsck's folder on every ext4
+// card): never the user's pictures, and usually unreadable to the user.
+bool IsLostAndFound(int parentFd, const char* name)
+{
+    struct stat st {}, parent {}, above {};
+    return std::string_view(name) == "lost+found" &&
+           ::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == 0 && ::fstat(parentFd, &parent) == 0 &&
+           ::fstatat(parentFd, "..", &above, 0) == 0 &&
+           (parent.st_dev != above.st_dev || parent.st_ino == above.st_ino);
+}
+
+struct Walk {
+    const std::string& folder;
+    const DateFolderTest& isDateFolder;
+    std::optional<FolderId> base;
+    FolderListing listing;
+    std::set<std::pair<dev_t, ino_t>> visited; // a bind mount may lead back up the tree
+
+    // Reads the folder open as fd (relative to folder; the caller keeps fd) and everything
+    // below it. False when it could not be read.
+    std::error_code Read(int fd, const std::string& relative, int depth)
+    {
+        const std::string path = relative.empty() ? folder : JoinPath(folder, relative);
+        const std::string prefix = relative.empty() ? "" : relative + "/";
+        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (own < 0)
+            return {errno, std::generic_category()};
+        std::vector<std::string> subfolders;
+        const std::size_t before = listing.names.size();
+        if (const std::error_code error = ReadFolder(own, path, prefix, listing, &subfolders)) {
+            listing.names.resize(before);
+            return error;
+        }
+        const FolderId self = listing.folders[relative];
+        const bool inBase =
+            base && base->device == self.device && base->inode == self.inode && isDateFolder;
+        for (const std::string& name : subfolders) {
+            if (inBase && isDateFolder(name))
+                continue;
+            if (IsLostAndFound(fd, name.c_str()))
+                continue;
+            const std::string subPath = JoinPath(path, name);
+            if (depth >= kMaxFolderDepth) {
+                listing.skipped.push_back(
+                    {subPath, "lies more than " + std::to_string(kMaxFolderDepth) +
+                                  " folders deep, so it was not read"});
+                continue;
+            }
+            const int sub =
+                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+            struct stat st {};
+            std::error_code error;
+            if (sub < 0 || ::fstat(sub, &st) != 0)
+                error.assign(errno, std::generic_category());
+            else if (!visited.insert({st.st_dev, st.st_ino}).second) {
+                ::close(sub);
+                continue;
+            }
+            const std::string subRelative = prefix + name;
+            if (!error) {
+                listing.folders[subRelative] = FolderIdOf(st);
+                error = Read(sub, subRelative, depth + 1);
+            }
+            if (sub >= 0)
+                ::close(sub);
+            if (error) {
+                listing.folders.erase(subRelative);
+                listing.skipped.push_back({subPath, "cannot be read: " + error.message()});
+            }
+        }
+        return {};
+    }
+};
+
 } // namespace
 
 std::vector<std::string> ListFolderFiles(const std::string& folder, std::error_code& error)
 {
-    std::vector<std::string> names;
-    error = ReadFolder(folder, "", names, nullptr, nullptr);
-    std::sort(names.begin(), names.end());
-    return names;
+    return ListOneFolder(folder, error).names;
 }
 
-std::vector<std::string> ListFolderTree(const std::string& folder, const std::string& destBase,
-                                        const DateFolderTest& isDateFolder, std::error_code& error)
+FolderListing ListFolderTree(const std::string& folder, const std::string& destBase,
+                             const DateFolderTest& isDateFolder, std::error_code& error)
 {
     error.clear();
+    Walk walk{folder, isDateFolder, std::nullopt, {}, {}};
     struct stat base {};
-    const bool haveBase = !destBase.empty() && ::stat(destBase.c_str(), &base) == 0;
-    std::vector<std::string> names;
-    // Relative paths of the folders still to read ("" is folder itself), depth first.
-    std::vector<std::string> pending{""};
-    std::vector<std::string> subfolders;
-    std::set<std::pair<dev_t, ino_t>> visited; // a bind mount may lead back up the tree
-    while (!pending.empty()) {
-        const std::string relative = std::move(pending.back());
-        pending.pop_back();
-        const std::string path = relative.empty() ? folder : JoinPath(folder, relative);
-        const std::string prefix = relative.empty() ? "" : relative + "/";
-        subfolders.clear();
-        struct stat self {};
-        const std::size_t before = names.size();
-        error = ReadFolder(path, prefix, names, &subfolders, &self);
-        if (error) {
-            names.clear();
-            return names;
-        }
-        if (!visited.insert({self.st_dev, self.st_ino}).second) {
-            names.resize(before);
-            continue;
-        }
-        const bool inBase = haveBase && self.st_dev == base.st_dev && self.st_ino == base.st_ino;
-        for (std::string& name : subfolders) {
-            if (inBase && isDateFolder && isDateFolder(name))
-                continue;
-            pending.push_back(prefix + name);
-        }
+    if (!destBase.empty() && ::stat(destBase.c_str(), &base) == 0)
+        walk.base = FolderIdOf(base);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    struct stat self {};
+    if (fd < 0 || ::fstat(fd, &self) != 0) {
+        error.assign(errno, std::generic_category());
+        if (fd >= 0)
+            ::close(fd);
+        return {};
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    walk.visited.insert({self.st_dev, self.st_ino});
+    walk.listing.folders[""] = FolderIdOf(self);
+    error = walk.Read(fd, "", 0);
+    ::close(fd);
+    if (error)
+        return {};
+    std::sort(walk.listing.names.begin(), walk.listing.names.end());
+    return std::move(walk.listing);
+}
+
+FolderListing ListRunFolder(const RunOptions& options, SpecialFolders& folders,
+                            std::error_code& error)
+{
+    if (options.Recursive != 1)
+        return ListOneFolder(options.SourceFolder, error);
+    const DestBaseResult base = SettleDestBase(options, options.SourceFolder, folders, false);
+    return ListFolderTree(options.SourceFolder, base.error ? std::string() : base.path, {},
+                          error);
 }
 
 std::vector<std::string> ListRunFiles(const RunOptions& options, SpecialFolders& folders,
                                       std::error_code& error)
 {
-    if (options.Recursive != 1)
-        return ListFolderFiles(options.SourceFolder, error);
-    const DestBaseResult base = SettleDestBase(options, options.SourceFolder, folders, false);
-    std::string message;
-    const FolderTemplate form = options.DirTemplate.empty()
-                                    ? TemplateOfPattern(options.DirPattern)
-                                    : ParseFolderTemplate(options.DirTemplate, message)
-                                          .value_or(TemplateOfPattern(options.DirPattern));
-    return ListFolderTree(
-        options.SourceFolder, base.error ? std::string() : base.path,
-        [&](std::string_view name) { return HasFirstLevelForm(form, name); }, error);
+    return ListRunFolder(options, folders, error).names;
 }
 
 } // namespace engine

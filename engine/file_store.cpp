@@ -280,14 +280,18 @@ StoreResult RenameOverHeldName(const FolderHandle& folder, const std::string& hi
     return {};
 }
 
-StoreResult CopyStaged(const std::string& source, const FolderHandle& folder,
+StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
                        const std::string& name, bool durable, Staging staging)
 {
-    struct stat st {};
-    std::error_code openError;
-    const UniqueFd in = OpenRegularFile(AT_FDCWD, source, 0, st, openError);
-    if (openError)
-        return Failure(openError.value(), source, "open");
+    const std::string& source = sourceRef.path;
+    OpenedSource opened = OpenSourceFile(sourceRef);
+    if (opened.error) {
+        StoreResult failed = Failure(opened.error.value(), source, "open");
+        failed.message = opened.message;
+        return failed;
+    }
+    const UniqueFd in = std::move(opened.fd);
+    const struct stat st = opened.st;
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const int dir = folder.fd;
@@ -298,7 +302,7 @@ StoreResult CopyStaged(const std::string& source, const FolderHandle& folder,
         outFd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (outFd < 0) {
             if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
-                return CopyStaged(source, folder, name, durable, Staging::Hidden);
+                return CopyStaged(sourceRef, folder, name, durable, Staging::Hidden);
             return Failure(errno, destination, "create");
         }
     } else {
@@ -350,7 +354,7 @@ StoreResult CopyStaged(const std::string& source, const FolderHandle& folder,
             if (errno == EEXIST)
                 return Taken();
             if (errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV)
-                return CopyStaged(source, folder, name, durable, Staging::Hidden);
+                return CopyStaged(sourceRef, folder, name, durable, Staging::Hidden);
             return Failure(errno, destination, "create");
         }
     } else if (::renameat2(dir, hidden.c_str(), dir, name.c_str(), RENAME_NOREPLACE) != 0) {
@@ -409,9 +413,10 @@ StoreResult Changed(const std::string& source, const std::string& copyPath,
 // A rename moves whatever holds the source's name at that moment. When that is no longer the
 // regular file that was looked at (a FIFO, a link or a folder swapped in meanwhile), it is put
 // back without replacing anything and the store fails: only listed files are ever moved.
-StoreResult CheckRenamed(const std::string& source, const FolderHandle& folder,
+StoreResult CheckRenamed(const SourceRef& sourceRef, const FolderHandle& folder,
                          const std::string& name, const struct stat& before)
 {
+    const std::string& source = sourceRef.path;
     struct stat now {};
     if (::fstatat(folder.fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
         now.st_dev == before.st_dev && now.st_ino == before.st_ino && S_ISREG(now.st_mode)) {
@@ -423,7 +428,8 @@ StoreResult CheckRenamed(const std::string& source, const FolderHandle& folder,
     swapped.message = "\"" + source +
                       "\" was replaced by something that is not the listed file while it was "
                       "moved, so it was left where it was.";
-    if (::renameat2(folder.fd, name.c_str(), AT_FDCWD, source.c_str(), RENAME_NOREPLACE) != 0)
+    if (::renameat2(folder.fd, name.c_str(), sourceRef.dirFd, sourceRef.name.c_str(),
+                    RENAME_NOREPLACE) != 0)
         swapped.message = "\"" + source +
                           "\" was replaced by something that is not the listed file while it "
                           "was moved; that entry is now \"" +
@@ -433,28 +439,31 @@ StoreResult CheckRenamed(const std::string& source, const FolderHandle& folder,
 
 } // namespace
 
-StoreResult StoreCopy(const std::string& source, const FolderHandle& folder,
-                      const std::string& name, bool durable)
+StoreResult StoreCopy(const SourceRef& source, const FolderHandle& folder, const std::string& name,
+                      bool durable)
 {
     return CopyStaged(source, folder, name, durable, Staging::Unnamed);
 }
 
-StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
-                      const std::string& name, bool durable)
+StoreResult StoreMove(const SourceRef& sourceRef, const FolderHandle& folder, const std::string& name,
+                      bool durable)
 {
+    const std::string& source = sourceRef.path;
+    const int dir = sourceRef.dirFd;
+    const char* from = sourceRef.name.c_str();
     struct stat st {};
-    if (::lstat(source.c_str(), &st) != 0)
+    if (::fstatat(dir, from, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Failure(errno, source, "open");
     if (S_ISREG(st.st_mode)) {
-        if (::renameat2(AT_FDCWD, source.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) == 0)
-            return CheckRenamed(source, folder, name, st);
+        if (::renameat2(dir, from, folder.fd, name.c_str(), RENAME_NOREPLACE) == 0)
+            return CheckRenamed(sourceRef, folder, name, st);
         const int renameError = errno;
         if (renameError == EEXIST)
             return Taken();
         if (renameError == EINVAL || renameError == ENOSYS || renameError == EOPNOTSUPP) {
             // The file system lacks no-replace renames: link, then drop the old name.
-            if (::linkat(AT_FDCWD, source.c_str(), folder.fd, name.c_str(), 0) == 0) {
-                if (::unlink(source.c_str()) != 0)
+            if (::linkat(dir, from, folder.fd, name.c_str(), 0) == 0) {
+                if (::unlinkat(dir, from, 0) != 0)
                     return Failure(errno, source, "delete");
                 StoreResult moved;
                 struct stat now {};
@@ -469,27 +478,33 @@ StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
         }
     }
     // Another file system, or a link: copy; the source goes once the copy is on disk.
-    StoreResult copied = StoreCopy(source, folder, name, durable);
+    StoreResult copied = StoreCopy(sourceRef, folder, name, durable);
     copied.sourceLeft = copied.status == StoreResult::Status::Stored;
     return copied;
 }
 
-StoreResult RemoveMovedSource(const std::string& source, const FileIdentity& copied,
+StoreResult RemoveMovedSource(const SourceRef& sourceRef, const FileIdentity& copied,
                               const std::string& copyPath)
 {
-    const std::string folder = FolderOfPath(source);
-    const std::string hidden = JoinPath(folder, HiddenName("moved", NameOfPath(source)));
+    const std::string& source = sourceRef.path;
+    const int dir = sourceRef.dirFd;
+    const char* name = sourceRef.name.c_str();
+    // The hidden name goes beside the source, in the same folder.
+    std::string hiddenName = HiddenName("moved", NameOfPath(sourceRef.name));
+    if (dir == AT_FDCWD)
+        hiddenName = JoinPath(FolderOfPath(sourceRef.name), hiddenName);
+    const char* hidden = hiddenName.c_str();
     // The whole identity is compared before the name is taken away (taking it away changes
     // the change time), and what was taken away is compared again, so what is removed is
     // what was copied even if the name was replaced in between.
     struct stat before {};
-    if (::stat(source.c_str(), &before) != 0)
+    if (::fstatat(dir, name, &before, 0) != 0)
         return errno == ENOENT ? StoreResult{} // gone already: the copy stands for it
                                : Failure(errno, source, "delete");
     if (!SameFile(IdentityOf(before), copied))
         return Changed(source, copyPath, nullptr);
     bool plainRename = false;
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, hidden.c_str(), RENAME_NOREPLACE) != 0) {
+    if (::renameat2(dir, name, dir, hidden, RENAME_NOREPLACE) != 0) {
         const int error = errno;
         if (error == ENOENT)
             return {}; // gone already: the copy stands for it
@@ -497,15 +512,15 @@ StoreResult RemoveMovedSource(const std::string& source, const FileIdentity& cop
             return Failure(error, source, "delete");
         // No no-replace rename here (FAT through FUSE); the hidden name is ours and new.
         struct stat none {};
-        if (::lstat(hidden.c_str(), &none) == 0 || errno != ENOENT)
-            return Failure(EEXIST, hidden, "delete");
-        if (::rename(source.c_str(), hidden.c_str()) != 0)
+        if (::fstatat(dir, hidden, &none, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+            return Failure(EEXIST, hiddenName, "delete");
+        if (::renameat(dir, name, dir, hidden) != 0)
             return errno == ENOENT ? StoreResult{} : Failure(errno, source, "delete");
         plainRename = true;
     }
     struct stat now {};
     bool same = false;
-    if (::stat(hidden.c_str(), &now) == 0) {
+    if (::fstatat(dir, hidden, &now, 0) == 0) {
         FileIdentity renamed = IdentityOf(now);
         renamed.changed = copied.changed; // the rename itself set it
         if (plainRename) // such file systems may also give it the time of the rename
@@ -513,20 +528,20 @@ StoreResult RemoveMovedSource(const std::string& source, const FileIdentity& cop
         same = SameFile(renamed, copied);
     }
     if (same) {
-        if (::unlink(hidden.c_str()) == 0)
+        if (::unlinkat(dir, hidden, 0) == 0)
             return {};
         const int error = errno;
-        ::renameat2(AT_FDCWD, hidden.c_str(), AT_FDCWD, source.c_str(), RENAME_NOREPLACE);
+        ::renameat2(dir, hidden, dir, name, RENAME_NOREPLACE);
         return Failure(error, source, "delete");
     }
-    bool putBack =
-        ::renameat2(AT_FDCWD, hidden.c_str(), AT_FDCWD, source.c_str(), RENAME_NOREPLACE) == 0;
+    bool putBack = ::renameat2(dir, hidden, dir, name, RENAME_NOREPLACE) == 0;
     if (!putBack && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
         struct stat taken {};
-        putBack = ::lstat(source.c_str(), &taken) != 0 && errno == ENOENT &&
-                  ::rename(hidden.c_str(), source.c_str()) == 0;
+        putBack = ::fstatat(dir, name, &taken, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+                  ::renameat(dir, hidden, dir, name) == 0;
     }
-    return Changed(source, copyPath, putBack ? nullptr : &hidden);
+    const std::string keptAs = JoinPath(FolderOfPath(source), NameOfPath(hiddenName));
+    return Changed(source, copyPath, putBack ? nullptr : &keptAs);
 }
 
 std::error_code FlushFileSystem(int fd)

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <system_error>
 
+#include "engine/source_tree.h"
+
 namespace engine {
 
 // A source file as its copy read it. A source is removed after a copy only while it is still
@@ -63,24 +65,41 @@ struct StoreResult {
 // source whose size or times change while it is copied fails the store (the copy is
 // discarded). durable: the copy and its folder are flushed before returning; otherwise the
 // caller flushes the file system (FlushFileSystem) before it relies on the copy.
-StoreResult StoreCopy(const std::string& source, const FolderHandle& folder,
-                      const std::string& name, bool durable);
+// The source is opened by OpenSourceFile: a link is followed only when it is the running
+// user's or root's.
+StoreResult StoreCopy(const SourceRef& source, const FolderHandle& folder, const std::string& name,
+                      bool durable);
+inline StoreResult StoreCopy(const std::string& source, const FolderHandle& folder,
+                             const std::string& name, bool durable)
+{
+    return StoreCopy(SourceRef{AT_FDCWD, source, source}, folder, name, durable);
+}
 
 // Moves source into folder under name, which must not exist. A regular file on the same file
 // system is renamed with no-replace semantics (no data copied, the file stays as it is).
 // Otherwise the file is copied as StoreCopy does and the result says sourceLeft: the caller
 // flushes the copy and then calls RemoveMovedSource. For a symbolic link only the link is
 // ever removed.
-StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
-                      const std::string& name, bool durable);
+StoreResult StoreMove(const SourceRef& source, const FolderHandle& folder, const std::string& name,
+                      bool durable);
+inline StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
+                             const std::string& name, bool durable)
+{
+    return StoreMove(SourceRef{AT_FDCWD, source, source}, folder, name, durable);
+}
 
 // Removes a moved file's source, but only while it is still the file that was copied: it is
 // first renamed to a hidden name in its folder, and what was renamed is compared with copied
 // (device, inode, size, modification and change times; a link's target is compared). A
 // different file is put back without replacing anything and the result is a failure naming
 // it and the copy at copyPath. A source that is already gone is no failure.
-StoreResult RemoveMovedSource(const std::string& source, const FileIdentity& copied,
+StoreResult RemoveMovedSource(const SourceRef& source, const FileIdentity& copied,
                               const std::string& copyPath);
+inline StoreResult RemoveMovedSource(const std::string& source, const FileIdentity& copied,
+                                     const std::string& copyPath)
+{
+    return RemoveMovedSource(SourceRef{AT_FDCWD, source, source}, copied, copyPath);
+}
 
 // Flushes everything written to the file system that holds fd.
 std::error_code FlushFileSystem(int fd);

@@ -28,6 +28,7 @@ struct RunOptions {
     std::int16_t NameDates = 0;  // 1: dates written in file names (IMG_20230708_223101.jpg)
     std::int16_t Recursive = 0;  // 1: the files of the subfolders too (file_list.h)
     std::int16_t SkipSame = 0;   // 1: a file already stored with the same content is not stored
+    std::int16_t KeepGoing = 0;  // 1: a file that cannot be read or stored is skipped and named
     // Nested date folders ("yyyy/mm/dd", folder_template.h); empty: DirPattern decides.
     std::string DirTemplate;
     // With DestPattern 4: the absolute path of the folder the date folders are made in.

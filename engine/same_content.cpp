@@ -75,27 +75,27 @@ constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
 } // namespace
 
-SameContent CompareWithStored(int dirFd, const std::string& name, const std::string& source,
+SameContent CompareWithStored(int dirFd, const std::string& name, const SourceRef& source,
                               bool durable)
 {
     const UniqueFd stored(::openat(dirFd, name.c_str(), kReadFlags | O_NOFOLLOW));
     if (stored.get() < 0)
         return {};
-    const UniqueFd in(::open(source.c_str(), kReadFlags));
-    if (in.get() < 0)
+    const OpenedSource in = OpenSourceFile(source);
+    if (in.error)
         return {};
-    return Compare(stored.get(), in.get(), durable);
+    return Compare(stored.get(), in.fd.get(), durable);
 }
 
-SameContent CompareFiles(const std::string& stored, const std::string& source, bool followStored)
+SameContent CompareFiles(const std::string& stored, const SourceRef& source, bool followStored)
 {
     const UniqueFd a(::open(stored.c_str(), kReadFlags | (followStored ? 0 : O_NOFOLLOW)));
     if (a.get() < 0)
         return {};
-    const UniqueFd b(::open(source.c_str(), kReadFlags));
-    if (b.get() < 0)
+    const OpenedSource b = OpenSourceFile(source);
+    if (b.error)
         return {};
-    return Compare(a.get(), b.get(), false);
+    return Compare(a.get(), b.fd.get(), false);
 }
 
 } // namespace engine

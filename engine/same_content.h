@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/file_store.h"
+#include "engine/source_tree.h"
 
 namespace engine {
 
@@ -16,15 +17,15 @@ struct SameContent {
 };
 
 // Compares the file name in the folder open as dirFd (never through a link; a regular file
-// only) with the file at source (a link is followed, as a store follows it). Sizes first, the
+// only) with the listed file source (opened as a store opens it: OpenSourceFile). Sizes first, the
 // contents only when they match; the whole contents. A source that changes while it is read,
 // the same file under two names, and anything unreadable are not the same. durable: when the
 // same, the stored file is flushed to disk before the answer (its source may be removed next).
-SameContent CompareWithStored(int dirFd, const std::string& name, const std::string& source,
+SameContent CompareWithStored(int dirFd, const std::string& name, const SourceRef& source,
                               bool durable);
 
 // The same for two paths, for plans that are not on disk yet: stored is a path whose last
 // part is followed when it is a link only if followStored (a planned copy of a listed file).
-SameContent CompareFiles(const std::string& stored, const std::string& source, bool followStored);
+SameContent CompareFiles(const std::string& stored, const SourceRef& source, bool followStored);
 
 } // namespace engine

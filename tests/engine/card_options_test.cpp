@@ -61,21 +61,22 @@ protected:
     std::unique_ptr<SameHost> host;
 };
 
-TEST_F(CardTest, RecursiveListingSkipsHiddenFoldersLinksAndTheRunsOwnFolders)
+TEST_F(CardTest, RecursiveListingSkipsHiddenFoldersAndLinksToFolders)
 {
     Add("top.jpg", "t", 1);
     Add("DCIM/100CANON/IMG_0001.JPG", "1", 1);
     Add("DCIM/101CANON/IMG_0001.JPG", "2", 2);
     Add(".trash/old.jpg", "x", 1);
-    Add("240301/stored.jpg", "s", 1); // a date folder of an earlier run
-    Add("2403011/other.jpg", "o", 1); // not of the pattern's form: walked
+    Add("240301/stored.jpg", "s", 1); // a date folder of an earlier run: the run passes it over
+    Add("2403011/other.jpg", "o", 1);
     fs::create_directory_symlink(src / "DCIM", src / "linked");
     fs::create_symlink(src / "top.jpg", src / "DCIM/top-link.jpg");
     engine::RunOptions options;
     options.Recursive = 1;
-    EXPECT_EQ(Listed(options), (std::vector<std::string>{
-                                   "2403011/other.jpg", "DCIM/100CANON/IMG_0001.JPG",
-                                   "DCIM/101CANON/IMG_0001.JPG", "DCIM/top-link.jpg", "top.jpg"}));
+    EXPECT_EQ(Listed(options),
+              (std::vector<std::string>{"240301/stored.jpg", "2403011/other.jpg",
+                                        "DCIM/100CANON/IMG_0001.JPG", "DCIM/101CANON/IMG_0001.JPG",
+                                        "DCIM/top-link.jpg", "top.jpg"}));
     std::error_code error;
     engine::ListFolderTree((src / "missing").string(), "", {}, error);
     EXPECT_TRUE(error);
@@ -92,8 +93,13 @@ TEST_F(CardTest, SubfolderFilesAreOneListWithSuffixesAcrossFolders)
     EXPECT_EQ(result.filesStored, 2u);
     EXPECT_EQ(test::ReadFile(src / "240301/IMG_0001.JPG"), "first");
     EXPECT_EQ(test::ReadFile(src / "240301/IMG_0001[001].JPG"), "second");
-    // A second run takes the card's files again but never what the first one stored.
-    EXPECT_EQ(Listed(options).size(), 2u);
+    // A second run takes the card's files again; what the first one stored is listed too but
+    // passed over, since it lies in its date folder already.
+    const engine::RunResult again = Run(options);
+    ASSERT_TRUE(again.ok) << again.error.message;
+    EXPECT_EQ(again.filesStored, 2u);
+    EXPECT_EQ(again.filesInPlace, 2u);
+    EXPECT_EQ(Tree(src).size(), 6u);
 }
 
 TEST_F(CardTest, SkipSameStoresOnlyWhatIsNotThereYet)

@@ -164,6 +164,13 @@ protected:
         test::WriteFile(src / name, content);
         test::SetLocalMTime(src / name, 2002, 4, day, 12, 0, 0);
     }
+    static engine::RunSettings DryRun()
+    {
+        engine::RunSettings settings;
+        settings.dryRun = true;
+        return settings;
+    }
+
     RunResult RunWith(const RunOptions& options, const engine::RunSettings& settings = {})
     {
         test::FakeHost fresh{src.string()};
@@ -213,7 +220,7 @@ TEST_F(TrustRunTest, TheDryRunStopsWhereTheRealRunWouldWithTheSameMessage)
         options.RenamePattern = 2; // yymmdd in front: the long name grows past 255 bytes
         options.Move = 1;
         const auto before = test::Tree(src);
-        const RunResult planned = RunWith(options, {true, {}, {}});
+        const RunResult planned = RunWith(options, DryRun());
         EXPECT_EQ(test::Tree(src), before);
         const RunResult real = RunWith(options);
         EXPECT_FALSE(planned.ok);
@@ -238,7 +245,7 @@ TEST_F(TrustRunTest, TheDryRunOfAMoveKnowsThatEarlierFilesLeave)
     Add("b.txt", "b", 27);
     RunOptions options;
     options.Move = 1;
-    const RunResult planned = RunWith(options, {true, {}, {}});
+    const RunResult planned = RunWith(options, DryRun());
     EXPECT_TRUE(planned.ok) << planned.error.message;
     const RunResult real = RunWith(options);
     EXPECT_TRUE(real.ok) << real.error.message;
