@@ -22,7 +22,7 @@ struct KeyField {
 
 // The keys read from an INI file, in reading order. The first eight are also the lines of the
 // legacy layout, in the same order.
-constexpr std::array<KeyField, 16> Keys = {{
+constexpr std::array<KeyField, 17> Keys = {{
     {"DirPath", &SettingsTexts::DirPath},
     {"DirPattern", &SettingsTexts::DirPattern},
     {"RenamePattern", &SettingsTexts::RenamePattern},
@@ -38,6 +38,7 @@ constexpr std::array<KeyField, 16> Keys = {{
     {"NameDates", &SettingsTexts::NameDates},
     {"Recursive", &SettingsTexts::Recursive},
     {"SkipSame", &SettingsTexts::SkipSame},
+    {"KeepGoing", &SettingsTexts::KeepGoing},
     {"DirTemplate", &SettingsTexts::DirTemplate},
 }};
 constexpr std::size_t LegacyLineCount = 8;
@@ -122,6 +123,7 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
     setWhenOn("NameDates", options.NameDates == 1 ? 1 : 0);
     setWhenOn("Recursive", options.Recursive == 1 ? 1 : 0);
     setWhenOn("SkipSame", options.SkipSame == 1 ? 1 : 0);
+    setWhenOn("KeepGoing", options.KeepGoing == 1 ? 1 : 0);
     if (!options.DirTemplate.empty())
         set("DirTemplate", options.DirTemplate);
     else
@@ -263,6 +265,7 @@ engine::RunOptions ToRunOptions(const SettingsTexts& texts)
     options.NameDates = texts.NameDates == "1" ? 1 : 0;
     options.Recursive = texts.Recursive == "1" ? 1 : 0;
     options.SkipSame = texts.SkipSame == "1" ? 1 : 0;
+    options.KeepGoing = texts.KeepGoing == "1" ? 1 : 0;
     options.DirTemplate = texts.DirTemplate;
     return options;
 }

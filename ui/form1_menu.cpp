@@ -34,6 +34,8 @@ const MenuOption kMenuOptions[] = {
      &settings::SettingsTexts::Recursive},
     {"SkipSameAction", "保存済みの同じファイルは飛ばす", &engine::RunOptions::SkipSame,
      &settings::SettingsTexts::SkipSame},
+    {"KeepGoingAction", "読めないファイルは飛ばす", &engine::RunOptions::KeepGoing,
+     &settings::SettingsTexts::KeepGoing},
 };
 
 // The caption of the template entry: the template that is set, or what choosing it does.

@@ -111,6 +111,14 @@ void Form1::OnRunEnded(const engine::RunResult& result)
     executeButton_->setFocus();
     if (!result.ok) {
         ReportRunFailure(result.error);
+    } else if (!result.skipped.empty()) {
+        // KeepGoing: the run went on without these files; the user learns which and why.
+        QString text = QString::fromUtf8("%1 個のファイルは保存できませんでした。\n")
+                           .arg(result.skipped.size());
+        for (const engine::RunError& skipped : result.skipped) {
+            text += QStringLiteral("\n") + ToQString(skipped.message);
+        }
+        messageBox_(QMessageBox::Warning, QStringLiteral("Velmora"), text);
     }
     emit runFinished(result.ok);
 }

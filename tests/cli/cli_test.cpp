@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/exif_builder.h"
 #include "tests/support/temp_folder.h"
@@ -44,7 +45,7 @@ protected:
             (cwd.empty() ? std::string() : "cd " + Quote(cwd.string()) + " && ") +
             "env -u XDG_DESKTOP_DIR -u XDG_DOCUMENTS_DIR HOME=" + Quote(home.string()) +
             " XDG_CONFIG_HOME=" + Quote((home / ".config").string()) +
-            " XDG_STATE_HOME=" + Quote(state.string()) + " " + Quote(VELMORA_CLI);
+            " XDG_STATE_HOME=" + Quote(state.string()) + " " + runAs + Quote(VELMORA_CLI);
         for (const auto& arg : args)
             command += " " + Quote(arg);
         const std::string out = Quote((dir / "out").string());
@@ -71,6 +72,7 @@ protected:
     fs::path home = dir / "home";
     fs::path state = dir / "state"; // the undo journals go to state/velmora/journal
     fs::path cwd;                   // the working folder of the runs, when set
+    std::string runAs;              // a command that runs the program as another user
 };
 
 TEST_F(CliTest, VersionHelpAndBadUsage)
@@ -703,4 +705,61 @@ TEST_F(CliTest, EachFileSaysWhereItsDateCameFrom)
               std::string::npos)
         << plain.out;
     EXPECT_NE(plain.out.find("/IMG_0001.JPG\t2004-05-06T07:08:09\texif\n"), std::string::npos);
+}
+
+// What the user cannot read is skipped and named, with its own exit status; what the user
+// cannot write fails a dry run as it fails the real run. As root the program runs as another
+// user (setpriv), for whom the folders below are closed.
+TEST_F(CliTest, WhatTheUserCannotReadIsSkippedAndNamed)
+{
+    if (::geteuid() == 0) {
+        if (std::system("command -v setpriv >/dev/null") != 0)
+            GTEST_SKIP() << "setpriv (util-linux) is not installed";
+        runAs = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        for (const fs::path& open : {dir.path(), src, home, state}) {
+            fs::create_directories(open);
+            fs::permissions(open, fs::perms::all);
+        }
+    }
+    const auto close = [](const fs::path& path) { fs::permissions(path, fs::perms::none); };
+    Add("a.jpg", "a", 26);
+    fs::create_directory(src / "lost");
+    Add("lost/c.jpg", "c", 26);
+    close(src / "lost");
+    Outcome o = Run({"--recursive", "--json", src.string()});
+    EXPECT_EQ(o.status, 23) << o.err;
+    EXPECT_NE(o.err.find("skipped \"" + (src / "lost").string() +
+                         "\": cannot be read: Permission denied"),
+              std::string::npos)
+        << o.err;
+    EXPECT_NE(o.out.find("\"skipped\""), std::string::npos) << o.out;
+    EXPECT_EQ(test::ReadFile(src / "020426/a.jpg"), "a");
+
+    // One unreadable file stops the run before anything is stored, unless --keep-going.
+    fs::permissions(src / "lost", fs::perms::all);
+    fs::remove_all(src / "020426");
+    close(src / "lost/c.jpg");
+    o = Run({"--recursive", src.string()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("lost/c.jpg"), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(src / "020426"));
+    o = Run({"--recursive", "--keep-going", src.string()});
+    EXPECT_EQ(o.status, 23);
+    EXPECT_NE(o.err.find("1 file could not be stored"), std::string::npos) << o.err;
+    EXPECT_EQ(test::ReadFile(src / "020426/a.jpg"), "a");
+
+    // A destination the user cannot write: the dry run says what the real run says.
+    for (const fs::path& locked : {src / "020426", src}) {
+        if (locked == src)
+            fs::remove_all(src / "020426"); // the run would make it in the locked folder
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+        const Outcome planned = Run({"--dry-run", "--move", src.string()});
+        const Outcome real = Run({"--move", src.string()});
+        fs::permissions(locked, fs::perms::all);
+        EXPECT_EQ(planned.status, 1) << locked;
+        EXPECT_EQ(real.status, 1);
+        EXPECT_EQ(planned.err, real.err);
+        EXPECT_NE(planned.err.find("Permission denied"), std::string::npos) << planned.err;
+    }
 }

@@ -283,6 +283,8 @@ void Form1HandlersTest::menuOptions_data()
                                      << "Frame2";
     QTest::newRow("SkipSameAction") << "SkipSame"
                                     << "Frame4";
+    QTest::newRow("KeepGoingAction") << "KeepGoing"
+                                     << "Frame2";
 }
 
 // An option of the context menu: read at start, opened by a right click on the detail panel,
@@ -307,7 +309,8 @@ void Form1HandlersTest::menuOptions()
         return key == "MediaDates"  ? o.MediaDates
                : key == "NameDates" ? o.NameDates
                : key == "Recursive" ? o.Recursive
-                                    : o.SkipSame;
+               : key == "SkipSame"  ? o.SkipSame
+                                    : o.KeepGoing;
     };
     auto* action = h.window->findChild<QAction*>(QTest::currentDataTag());
     QVERIFY(action != nullptr);
@@ -331,7 +334,8 @@ void Form1HandlersTest::menuOptions()
     QCOMPARE(key == "MediaDates"  ? texts.MediaDates
              : key == "NameDates" ? texts.NameDates
              : key == "Recursive" ? texts.Recursive
-                                  : texts.SkipSame,
+             : key == "SkipSame"  ? texts.SkipSame
+                                  : texts.KeepGoing,
              std::string());
 
     h.Reopen();
