@@ -414,11 +414,15 @@ bool JsonSummary(const engine::RunResult& result, const char* done, double secon
 // Names what the listing passed over (a folder that cannot be read, a link of another user) or
 // a file the run skipped (--keep-going): on standard error, and with --json as an object
 // {"skipped": path, "reason": why} on standard output. False when that could not be written.
-bool NameSkipped(const std::vector<engine::SkippedEntry>& skipped, bool json)
+bool NameSkipped(const std::vector<engine::SkippedEntry>& skipped, bool json,
+                 bool sentences = false)
 {
     for (const engine::SkippedEntry& entry : skipped) {
-        std::fprintf(stderr, "velmora-cli: skipped \"%s\": %s\n", entry.path.c_str(),
-                     entry.reason.c_str());
+        if (sentences) // the run's messages name the file themselves
+            std::fprintf(stderr, "velmora-cli: skipped: %s\n", entry.reason.c_str());
+        else
+            std::fprintf(stderr, "velmora-cli: skipped \"%s\": %s\n", entry.path.c_str(),
+                         entry.reason.c_str());
         if (json && std::fputs(engine::JsonLine()
                                    .Add("skipped", entry.path)
                                    .Add("reason", entry.reason)
@@ -435,7 +439,7 @@ bool NameSkipped(const std::vector<engine::RunError>& skipped, bool json)
     std::vector<engine::SkippedEntry> entries;
     for (const engine::RunError& error : skipped)
         entries.push_back({error.path, error.message});
-    return NameSkipped(entries, json);
+    return NameSkipped(entries, json, true);
 }
 
 // velmora-cli --undo: undoes a run by its journal and lists what it left alone.
