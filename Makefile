@@ -4,9 +4,13 @@ FUZZ_SECONDS ?= 600
 
 .PHONY: run build test fuzz fuzz-video faults screenshot bench bench-media format clean install package
 
-# Installs what is missing, builds optimised, opens the window.
+# Installs what is missing, builds optimised, opens the window on a sample card made for it
+# (build/sample, made afresh once removed) so that a first press of the big button is
+# harmless; ARGS=FOLDER opens another folder.
+SAMPLE = build/sample
 run: build
-	./build/release/app/velmora $(ARGS)
+	test -d $(SAMPLE) || ./build/release/sample/make-sample $(SAMPLE)
+	./build/release/app/velmora $(if $(ARGS),$(ARGS),$(SAMPLE)/DCIM/100CANON)
 
 build:
 	scripts/bootstrap build
