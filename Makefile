@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 
-.PHONY: run build test fuzz fuzz-video faults screenshot bench bench-media format clean install package
+.PHONY: run build test fuzz fuzz-video faults screenshot bench bench-media format clean install uninstall package
 
 # Installs what is missing, builds optimised, opens the window on a sample card made for it
 # (build/sample, made afresh once removed) so that a first press of the big button is
@@ -61,10 +61,14 @@ screenshot:
 	cmake --build build/release -j $(JOBS)
 	scripts/screenshot build/release/app/velmora docs/screenshot.png
 
-# Installs the programs, the menu entry, icons, manual pages and completion under PREFIX.
+# Installs the programs, the menu entry, icons, manual pages and completion under PREFIX;
+# uninstall removes them again, with the folders install made that are then empty.
 PREFIX ?= /usr/local
 install: build
-	cmake --install build/release --prefix $(PREFIX)
+	scripts/install-tree install build/release $(PREFIX)
+
+uninstall: build
+	scripts/install-tree uninstall build/release $(PREFIX)
 
 # A Debian package (build/release/velmora_VERSION_ARCH.deb); scripts/check-package tries it.
 package: build

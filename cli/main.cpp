@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -353,7 +354,13 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
             if (values[k].empty())
                 return Usage("--dest needs a value");
             o.destPattern = 4;
-            o.destPath = AbsolutePath(values[k]);
+            // The shell leaves "--dest=~/Pictures" alone: "~" is the home folder here too
+            // ("./~" names a folder of that name).
+            std::string path = values[k];
+            const char* home = std::getenv("HOME");
+            if ((path == "~" || path.rfind("~/", 0) == 0) && home != nullptr && home[0] == '/')
+                path.replace(0, 1, home);
+            o.destPath = AbsolutePath(path);
             continue;
         }
         if (!(o.*choices[k].field))

@@ -144,8 +144,23 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
 
 } // namespace
 
+bool IsInstalledProgram(const std::string& programFolder)
+{
+    std::string folder = programFolder;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (engine::NameOfPath(folder) != "bin")
+        return false;
+    const std::string entry = engine::JoinPath(engine::FolderOfPath(folder),
+                                               "share/applications/org.velmora.Velmora.desktop");
+    struct stat st {};
+    return ::stat(entry.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::string SettingsFile(const std::string& programFolder)
 {
+    if (IsInstalledProgram(programFolder))
+        return UserSettingsFile();
     // Beside the program while its folder can be written (a portable copy, a build folder).
     if (::access(programFolder.empty() ? "." : programFolder.c_str(), W_OK) == 0) {
         if (programFolder.empty())

@@ -12,10 +12,16 @@ namespace settings {
 inline constexpr const char* SettingsFileName = "kestrum.ini";
 inline constexpr const char* SettingsSection = "kestrum";
 
-// Where the settings live: beside the program (programFolder + "/kestrum.ini") while the
-// user can write the program's folder, as a portable copy is used; otherwise, for a program
-// installed where the user cannot write, UserSettingsFile().
+// Where the settings live: for a program installed by make install or the package (see
+// IsInstalledProgram), UserSettingsFile() for every user, root included; for a copy run outside
+// an install prefix (its build folder, a USB stick), beside the program (programFolder +
+// "/kestrum.ini") while the user can write that folder, else UserSettingsFile().
 std::string SettingsFile(const std::string& programFolder);
+
+// True when programFolder is the "bin" folder of an install prefix that holds the program's
+// menu entry, PREFIX/share/applications/org.velmora.Velmora.desktop, as every installation
+// does; a copy of the programs alone, or the build folder, is not installed.
+bool IsInstalledProgram(const std::string& programFolder);
 
 // $XDG_CONFIG_HOME/velmora/kestrum.ini, or ~/.config/velmora/kestrum.ini when that variable
 // is unset or not absolute. Saving creates the missing folders.

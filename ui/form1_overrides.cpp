@@ -111,6 +111,7 @@ void Form1::SetChosenDest(const std::string& path)
 {
     auto* action = optionsMenu_->findChild<QAction*>(QStringLiteral("DestPathAction"));
     const QString shown = FromPath(path);
+    const bool changed = path != options_.DestPath;
     if (!path.empty()) {
         options_.DestPattern = 4;
         ClearGroup(destGroup_);
@@ -128,7 +129,7 @@ void Form1::SetChosenDest(const std::string& path)
                              : QString::fromUtf8("いまは「%1」の中に作ります"
                                                  "（右クリックのメニューで変更）")
                                    .arg(shown));
-    if (options_.Recursive == 1)
+    if (changed && options_.Recursive == 1)
         ListFiles(); // the run's own date folders are left out of the list by their base
 }
 

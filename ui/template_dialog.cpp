@@ -34,6 +34,7 @@ TemplateDialog::TemplateDialog(const QString& text, QWidget* parent) : QDialog(p
     layout->addWidget(edit_);
     layout->addWidget(reason_);
     layout->addWidget(buttons);
+    setMinimumWidth(420); // a reason wraps into lines of a readable length
     edit_->selectAll();
 }
 
@@ -56,6 +57,7 @@ void TemplateDialog::accept()
     }
     reason_->setText(QString::fromUtf8("このテンプレートは使えません: ") + FromPath(message));
     reason_->show();
+    adjustSize(); // room for the whole reason
     edit_->setFocus();
 }
 

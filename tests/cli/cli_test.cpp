@@ -612,6 +612,7 @@ TEST_F(CliTest, DestinationOfOnesOwn)
         {"the word wins over ./desktop", {"--dest", "desktop"}, 0, "home/Desktop/分類", ""},
         {"./desktop is a path", {"--dest", "./desktop"}, 0, "work/desktop", ""},
         {"relative, made in the working folder", {"--dest=new"}, 0, "work/new", ""},
+        {"~ is the home folder", {"--dest=~/card"}, 0, "home/card", ""},
         {"a link the user made", {"--dest", "@/link"}, 0, "Pictures", ""},
         {"a move", {"--move", "--dest", "@/Pictures"}, 0, "Pictures", ""},
         {"dry run makes nothing", {"--dry-run", "--dest", "@/Pictures/card"}, 0, "", ""},
@@ -762,4 +763,32 @@ TEST_F(CliTest, WhatTheUserCannotReadIsSkippedAndNamed)
         EXPECT_EQ(planned.err, real.err);
         EXPECT_NE(planned.err.find("Permission denied"), std::string::npos) << planned.err;
     }
+}
+
+// The card of make run: written whole, never over an existing folder, and dated as a camera's.
+TEST_F(CliTest, SampleCardIsACameraCard)
+{
+    const fs::path card = dir / "sample";
+    ASSERT_EQ(
+        std::system(
+            (Quote(VELMORA_MAKE_SAMPLE) + " " + Quote(card.string()) + " >/dev/null").c_str()),
+        0);
+    const auto files = Tree(card);
+    EXPECT_EQ(files.size(), 38u);
+    EXPECT_NE(
+        std::system(
+            (Quote(VELMORA_MAKE_SAMPLE) + " " + Quote(card.string()) + " 2>/dev/null").c_str()),
+        0);
+    EXPECT_EQ(Tree(card), files);
+    const Outcome o =
+        Run({"--json", "--dry-run", "--recursive", "--media-dates", "--name-dates", card.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    std::map<std::string, int> from;
+    for (std::size_t at = 0; (at = o.out.find("\"date_from\":\"", at)) != std::string::npos;) {
+        at += 13;
+        ++from[o.out.substr(at, o.out.find('"', at) - at)];
+    }
+    EXPECT_EQ(from, (std::map<std::string, int>{{"exif", 36}, {"media", 1}, {"name", 1}}));
+    EXPECT_NE(o.out.find("\"date\":\"2024-03-16T14:05:30\",\"date_from\":\"media\""),
+              std::string::npos);
 }

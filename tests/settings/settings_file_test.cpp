@@ -498,11 +498,24 @@ TEST(ParseSettingNumberTest, NumberRule)
     }
 }
 
+// An installed program (its prefix holds the menu entry) keeps its settings in the user's
+// configuration whoever runs it, root included; a copy elsewhere beside itself while it can.
 TEST(SettingsFilePathTest, BesideTheProgramWhenWritableElseInTheUsersConfiguration)
 {
     test::TempFolder temp;
     const std::string program = (temp / "bin").string();
     fs::create_directory(program);
+    const std::string installed = (temp / "usr/bin").string();
+    fs::create_directories(installed);
+    fs::create_directories(temp / "usr/share/applications");
+    test::WriteFile(temp / "usr/share/applications/org.velmora.Velmora.desktop", "[Desktop Entry]");
+    const std::string folderEntry = (temp / "opt/bin").string(); // the entry is no file
+    fs::create_directories(folderEntry);
+    fs::create_directories(temp / "opt/share/applications/org.velmora.Velmora.desktop");
+    const std::string build = (temp / "build/release/app").string();
+    fs::create_directories(build);
+    fs::create_directories(temp / "build/release/share/applications");
+    test::WriteFile(temp / "build/release/share/applications/org.velmora.Velmora.desktop", "");
     const std::string home = (temp / "home").string();
     const char* oldHome = std::getenv("HOME");
     const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
@@ -516,6 +529,10 @@ TEST(SettingsFilePathTest, BesideTheProgramWhenWritableElseInTheUsersConfigurati
         {program + "/missing", nullptr, home + "/.config/velmora/kestrum.ini"},
         {program + "/missing", "/xdg", "/xdg/velmora/kestrum.ini"},
         {program + "/missing", "relative", home + "/.config/velmora/kestrum.ini"},
+        {installed, nullptr, home + "/.config/velmora/kestrum.ini"},
+        {installed + "/", "/xdg", "/xdg/velmora/kestrum.ini"},
+        {folderEntry, nullptr, folderEntry + "/kestrum.ini"},
+        {build, nullptr, build + "/kestrum.ini"}, // not a bin folder
     };
     ::setenv("HOME", home.c_str(), 1);
     for (const auto& c : cases) {
