@@ -20,6 +20,7 @@
 #include "engine/journal.h"
 #include "engine/naming.h"
 #include "engine/path_text.h"
+#include "engine/run_records.h"
 #include "engine/same_content.h"
 #include "engine/source_tree.h"
 #include "engine/unique_fd.h"
@@ -27,14 +28,6 @@
 namespace engine {
 
 namespace {
-
-// A file's record and the name it was listed by: the source is always opened by that name,
-// since the record's BaseName may have been lowered.
-struct Record {
-    FileEntry entry;
-    std::string listedName;
-    DateFrom from = DateFrom::File; // what dated it
-};
 
 RunError Failure(std::error_code code, std::string path, std::string step)
 {
@@ -46,49 +39,6 @@ RunError Failure(std::error_code code, std::string path, std::string step)
     error.path = std::move(path);
     error.step = std::move(step);
     return error;
-}
-
-// Comb sort by SortKey: the gap shrinks by 1.3 each pass down to 1, and the passes at gap 1
-// go on until one makes no exchange. The passes work on a compact list of (key, position)
-// pairs rather than on the records: the same comparisons and exchanges, so the same order
-// (equal keys included), without dragging the large records through memory on every exchange.
-// The records are then put in that order in place, each moved once.
-void CombSort(std::vector<Record>& records, std::size_t n)
-{
-    std::vector<std::pair<std::string_view, std::size_t>> items(n);
-    for (std::size_t i = 0; i < n; ++i)
-        items[i] = {records[i].entry.SortKey, i};
-    std::size_t gap = n;
-    for (;;) {
-        gap = static_cast<std::size_t>(static_cast<double>(gap) / 1.3);
-        if (gap <= 1)
-            gap = 1;
-        std::size_t exchanges = 0;
-        for (std::size_t i = 0; i + gap < n; ++i) {
-            const std::size_t j = i + gap;
-            if (items[i].first > items[j].first) {
-                std::swap(items[i], items[j]);
-                ++exchanges;
-            }
-        }
-        if (gap == 1 && exchanges == 0)
-            break;
-    }
-    // Position k takes the record that was at items[k].second: follow each cycle once.
-    for (std::size_t start = 0; start < n; ++start) {
-        if (items[start].second == start)
-            continue;
-        Record held = std::move(records[start]);
-        std::size_t k = start;
-        while (items[k].second != start) {
-            const std::size_t from = items[k].second;
-            records[k] = std::move(records[from]);
-            items[k].second = k;
-            k = from;
-        }
-        records[k] = std::move(held);
-        items[k].second = k;
-    }
 }
 
 // A cross-file-system move whose copy is stored and whose source waits for the next flush.
@@ -167,10 +117,7 @@ private:
         return false;
     }
 
-    bool Fail(const StoreResult& stored)
-    {
-        return Fail(StoreError(stored));
-    }
+    bool Fail(const StoreResult& stored) { return Fail(StoreError(stored)); }
 
     static RunError StoreError(const StoreResult& stored)
     {
@@ -225,17 +172,16 @@ private:
     {
         sourceFolder_ = host_.SourceFolder();
         tree_.emplace(sourceFolder_, settings_.listedFolders);
-        const std::vector<std::string> names = host_.ListedNames();
-        records_.resize(names.size() + 1); // the last record stays empty: "the record after the last file"
+        std::vector<std::string> names = host_.ListedNames();
+        // Records are kept packed (run_records.h); the source is always reached by the listed
+        // name, since the record's BaseName may have been lowered.
+        records_.Reserve(names.size());
         DateSource* media = options_.MediaDates == 1 ? host_.MediaDateSource() : nullptr;
-        n_ = 0;
-        for (const std::string& listed : names) {
-            Record& record = records_[n_];
-            record = Record{}; // the slot of a file skipped before may hold its fields
-            record.listedName = listed;
+        FileEntry entry;
+        for (std::string& listed : names) {
             // With Recursive the listed name is a path below the source folder.
             const std::string name = NameOfPath(listed);
-            SetNameFields(record.entry, name, options_);
+            SetNameFields(entry, name, options_);
             std::error_code error;
             std::string message;
             const SourceRef source = tree_->Reach(listed, error, message);
@@ -253,21 +199,21 @@ private:
                 continue;
             }
             const std::string path = "/proc/self/fd/" + std::to_string(opened.fd.get());
-            error = SetDateFieldsFromFileTime(record.entry, path);
-            record.entry.CameraModel.clear();
+            error = SetDateFieldsFromFileTime(entry, path);
+            entry.CameraModel.clear();
+            DateFrom from = DateFrom::File; // what dated it
             if (!error)
-                error = ReadFileDates(path, name, record.entry, options_, media, &record.from);
+                error = ReadFileDates(path, name, entry, options_, media, &from);
             if (error) {
                 if (!FileFailed(Failure(error, source.path, "read")))
                     return false;
                 continue;
             }
-            BuildKeys(record.entry);
-            ++n_;
+            records_.Add(entry, listed, static_cast<std::uint8_t>(from));
+            std::string().swap(listed); // the record holds it now
         }
-        records_.resize(n_ + 1);
-        records_[n_] = Record{};
-        CombSort(records_, n_);
+        n_ = records_.Size();
+        records_.CombSort();
         return true;
     }
 
@@ -280,34 +226,32 @@ private:
         if (options_.Recursive != 1 || n_ == 0 || ::stat(destBase_.c_str(), &base) != 0)
             return;
         const FolderIds& folders = tree_->Folders();
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (InPlace(records_[i], base, folders)) {
-                ++result_.filesInPlace;
-                continue;
-            }
-            if (kept != i)
-                records_[kept] = std::move(records_[i]);
-            ++kept;
-        }
-        n_ = kept;
-        records_.resize(n_ + 1);
-        records_[n_] = Record{};
+        FileEntry entry;
+        records_.RemoveIf([&](std::size_t i) {
+            records_.Get(i, entry);
+            if (!InPlace(entry, records_.ListedName(i), base, folders))
+                return false;
+            ++result_.filesInPlace;
+            return true;
+        });
+        n_ = records_.Size();
     }
 
-    bool InPlace(const Record& record, const struct stat& base, const FolderIds& folders) const
+    bool InPlace(const FileEntry& entry, std::string_view listedName, const struct stat& base,
+                 const FolderIds& folders) const
     {
         const std::vector<std::string> levels =
-            template_ ? TemplateFolderNames(*template_, record.entry)
+            template_ ? TemplateFolderNames(*template_, entry)
                       : std::vector<std::string>{
-                            NameOfPath(DateFolder(destBase_, options_.DirPattern, record.entry))};
+                            NameOfPath(DateFolder(destBase_, options_.DirPattern, entry))};
         std::vector<std::string> parts; // the folders of the listed path
         std::size_t from = 0;
-        for (std::size_t slash; (slash = record.listedName.find('/', from)) != std::string::npos;
+        for (std::size_t slash; (slash = listedName.find('/', from)) != std::string_view::npos;
              from = slash + 1)
-            parts.push_back(record.listedName.substr(from, slash - from));
+            parts.emplace_back(listedName.substr(from, slash - from));
         if (parts.size() < levels.size() ||
-            !std::equal(levels.begin(), levels.end(), parts.end() - static_cast<std::ptrdiff_t>(levels.size())))
+            !std::equal(levels.begin(), levels.end(),
+                        parts.end() - static_cast<std::ptrdiff_t>(levels.size())))
             return false;
         std::string above; // the folder that holds the date folder, relative to the source
         for (std::size_t k = 0; k + levels.size() < parts.size(); ++k)
@@ -348,45 +292,61 @@ private:
     bool SecondPass()
     {
         SerialCounter serial;
+        // The records before, at and after the one stored, unpacked; the one after the last
+        // file stays empty.
+        FileEntry previous, current, next;
+        if (n_ > 0)
+            records_.Get(0, next);
+        if (settings_.dryRun) {
+            plannedPaths_.Reserve(n_);
+            if (options_.Move == 1)
+                plannedMoves_.Reserve(n_);
+        }
         for (std::size_t i = 0; i < n_; ++i) {
+            std::swap(previous, current);
+            std::swap(current, next);
+            if (i + 1 < n_)
+                records_.Get(i + 1, next);
+            else
+                next = FileEntry{};
+            const std::string listedName(records_.ListedName(i));
             if (host_.StopRequested()) {
                 RunError error;
                 error.kind = RunError::Kind::Stopped;
                 error.code.assign(ECANCELED, std::generic_category());
                 error.step = "stop";
-                error.message = "The run was stopped before \"" +
-                                JoinPath(sourceFolder_, records_[i].listedName) + "\".";
+                error.message =
+                    "The run was stopped before \"" + JoinPath(sourceFolder_, listedName) + "\".";
                 return Fail(std::move(error));
             }
             host_.SetProgress(
                 static_cast<int>(static_cast<float>(i) / static_cast<float>(n_) * 100.0f));
-            const Record& record = records_[i];
             std::error_code reachError;
             std::string reachMessage;
-            const SourceRef source = tree_->Reach(record.listedName, reachError, reachMessage);
+            const SourceRef source = tree_->Reach(listedName, reachError, reachMessage);
             std::vector<std::string> levels;
             std::string dateFolder;
             if (template_) {
-                levels = TemplateFolderNames(*template_, record.entry);
+                levels = TemplateFolderNames(*template_, current);
                 dateFolder = destBase_;
                 for (const std::string& level : levels)
                     dateFolder += "/" + level;
             } else {
-                dateFolder = DateFolder(destBase_, options_.DirPattern, record.entry);
+                dateFolder = DateFolder(destBase_, options_.DirPattern, current);
                 levels = {NameOfPath(dateFolder)};
             }
             if (source.dirFd >= 0 && !EnterFolder(dateFolder, levels))
                 return false;
-            const long number =
-                serial.BeforeFile(i == 0 ? nullptr : &records_[i - 1].entry, record.entry);
+            const long number = serial.BeforeFile(i == 0 ? nullptr : &previous, current);
             if (source.dirFd < 0) {
                 if (!FileFailed(
                         WithMessage(Failure(reachError, source.path, "read"), reachMessage)))
                     return false;
-            } else if (!Store(record, source, dateFolder, number)) {
+            } else if (!Store(current, static_cast<DateFrom>(records_.Tag(i)), source, dateFolder,
+                              number)) {
                 return false;
             }
-            serial.AfterFile(record.entry, records_[i + 1].entry);
+            serial.AfterFile(current, next);
         }
         return true;
     }
@@ -432,7 +392,7 @@ private:
         for (const std::string& level : levels) {
             const std::string path = parentPath + "/" + level;
             // A listed file of that name that an earlier move took away is no obstacle.
-            if (!absent && plannedMoves_.count(path) == 0) {
+            if (!absent && !plannedMoves_.Contains(path)) {
                 DateFolderResult opened = OpenDateFolder(parent, parentPath, level, false);
                 if (!opened.error && opened.fd < 0 &&
                     ::faccessat(parent, ".", W_OK | X_OK, AT_EACCESS) != 0) {
@@ -446,7 +406,7 @@ private:
                 }
                 owned = parent = opened.fd;
             }
-            if (parent < 0 || plannedMoves_.count(path) != 0)
+            if (parent < 0 || plannedMoves_.Contains(path))
                 absent = true;
             if (absent && plannedLevels_.insert(path).second)
                 ++result_.foldersMade;
@@ -491,8 +451,8 @@ private:
         return true;
     }
 
-    bool Store(const Record& record, const SourceRef& sourceRef, const std::string& dateFolder,
-               long number)
+    bool Store(const FileEntry& entry, DateFrom from, const SourceRef& sourceRef,
+               const std::string& dateFolder, long number)
     {
         const std::string& source = sourceRef.path;
         const bool skipSame = options_.SkipSame == 1;
@@ -512,7 +472,7 @@ private:
                 return true;
             }
             const std::string path = JoinPath(folder, name);
-            const bool planned = plannedPaths_.count(path) != 0;
+            const bool planned = plannedPaths_.Contains(path);
             // Nothing can hold a name in a folder that does not exist: no status call per file.
             if (!planned && (absentFolders_.count(folder) != 0 || !NameTaken(folder, name)))
                 return false;
@@ -533,19 +493,19 @@ private:
         // A name can be taken between its resolution and the store; then resolve again. Each
         // round sees one more name taken, so this ends at the latest with an overflow.
         for (;;) {
-            const DestPath dest = MakeDestFilePath(record.entry, dateFolder, options_.RenamePattern,
+            const DestPath dest = MakeDestFilePath(entry, dateFolder, options_.RenamePattern,
                                                    number, options_, taken);
             if (dest.overflow) {
                 RunError error;
                 error.kind = RunError::Kind::SuffixOverflow;
-                error.path = JoinPath(dateFolder, NameStem(record.entry, options_.RenamePattern,
-                                                           options_.YYYY, number) +
-                                                      NameTail(record.entry));
+                error.path = JoinPath(
+                    dateFolder, NameStem(entry, options_.RenamePattern, options_.YYYY, number) +
+                                    NameTail(entry));
                 error.step = "name";
                 error.message = SuffixOverflowMessage;
                 return Fail(std::move(error));
             }
-            host_.Dated(record.entry, record.from);
+            host_.Dated(entry, from);
             if (same)
                 return AlreadyThere(sourceRef, dest.path, *same);
             const std::string name = NameOfPath(dest.path);
@@ -558,19 +518,18 @@ private:
                     // As the real run fails: a rename within the file system, else the copy.
                     const std::error_code code(denied->second.first, std::generic_category());
                     struct stat st {};
-                    const bool renamed =
-                        options_.Move == 1 &&
-                        ::fstatat(sourceRef.dirFd, sourceRef.name.c_str(), &st,
-                                  AT_SYMLINK_NOFOLLOW) == 0 &&
-                        S_ISREG(st.st_mode) && st.st_dev == denied->second.second;
+                    const bool renamed = options_.Move == 1 &&
+                                         ::fstatat(sourceRef.dirFd, sourceRef.name.c_str(), &st,
+                                                   AT_SYMLINK_NOFOLLOW) == 0 &&
+                                         S_ISREG(st.st_mode) && st.st_dev == denied->second.second;
                     return Fail(renamed ? Failure(code, source, "move")
                                         : Failure(code, dest.path, "create the copy"));
                 }
-                plannedPaths_.insert(dest.path);
+                plannedPaths_.Insert(dest.path);
                 if (skipSame)
                     plannedSources_.emplace(dest.path, source);
                 if (options_.Move == 1)
-                    plannedMoves_.insert(source);
+                    plannedMoves_.Insert(source);
                 Stored(source, dest.path);
                 return true;
             }
@@ -607,7 +566,7 @@ private:
         if (options_.Move != 1)
             return true;
         if (settings_.dryRun) {
-            plannedMoves_.insert(source);
+            plannedMoves_.Insert(source);
             return true;
         }
         journal_.Stored(
@@ -621,7 +580,8 @@ private:
 
     // The stored file at path is still the one compared (identity): not rewritten meanwhile
     // by an editor or a sync client, so it still stands for the source.
-    bool StillStored(const std::string& path, const FileIdentity& identity, const std::string& source)
+    bool StillStored(const std::string& path, const FileIdentity& identity,
+                     const std::string& source)
     {
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && SameFile(IdentityOf(st), identity))
@@ -636,8 +596,8 @@ private:
     // A move's copy is stored and its source still in place: remove it now where each file is
     // flushed on its own, else once its batch is flushed.
     // checkStored: the stored file must still be stored.stored (a file found already there).
-    bool SourceLeft(const SourceRef& source, const std::string& copyPath,
-                    const StoreResult& stored, bool checkStored)
+    bool SourceLeft(const SourceRef& source, const std::string& copyPath, const StoreResult& stored,
+                    bool checkStored)
     {
         if (perFileFlush_) {
             journal_.Flush(); // the journal line goes to disk before the source goes
@@ -650,9 +610,9 @@ private:
         UniqueFd dir(::fcntl(source.dirFd, F_DUPFD_CLOEXEC, 0));
         if (dir.get() < 0)
             return Fail(Failure({errno, std::generic_category()}, source.path, "delete"));
-        pending_.push_back({std::move(dir), source.name, source.path, copyPath, stored.copied,
-                            checkStored ? std::optional<FileIdentity>(stored.stored)
-                                        : std::nullopt});
+        pending_.push_back(
+            {std::move(dir), source.name, source.path, copyPath, stored.copied,
+             checkStored ? std::optional<FileIdentity>(stored.stored) : std::nullopt});
         pendingBytes_ += stored.bytes;
         if (pending_.size() >= kBatchFiles || pendingBytes_ >= kBatchBytes)
             return FlushBatch();
@@ -671,8 +631,8 @@ private:
                     ok = ok && !failed_;
                     continue;
                 }
-                const StoreResult removed = RemoveMovedSource(SourceRef{p.dir.get(), p.name, p.source},
-                                                              p.copied, p.copyPath);
+                const StoreResult removed = RemoveMovedSource(
+                    SourceRef{p.dir.get(), p.name, p.source}, p.copied, p.copyPath);
                 if (removed.status != StoreResult::Status::Stored)
                     ok = StoreFailed(removed, p.source) && ok;
             }
@@ -736,11 +696,11 @@ private:
     std::vector<PendingSource> pending_;
     std::uint64_t pendingBytes_ = 0;
     std::size_t n_ = 0;
-    std::vector<Record> records_;
-    std::set<std::string> plannedPaths_;   // dry run: names handed out so far
+    RecordTable records_;
+    PathSet plannedPaths_;                 // dry run: names handed out so far
     std::set<std::string> plannedFolders_; // dry run: date folders seen so far
     std::set<std::string> absentFolders_;  // dry run: those of them that do not exist yet
-    std::set<std::string> plannedMoves_;   // dry run: sources moved away so far
+    PathSet plannedMoves_;                 // dry run: sources moved away so far
     std::set<std::string> plannedLevels_;  // dry run: folder levels counted as made
     std::map<std::string, std::string> plannedSources_; // dry run with SkipSame: name -> source
     std::optional<FolderTemplate> template_;            // DirTemplate, when set
