@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -21,7 +23,7 @@
 #include "engine/classification_run.h"
 #include "engine/file_list.h"
 #include "engine/folder_template.h"
-#include "engine/journal.h"
+#include "engine/history.h"
 #include "engine/json_line.h"
 #include "engine/naming.h"
 #include "engine/path_text.h"
@@ -75,11 +77,14 @@ Run:
       --keep-going           skip a file that cannot be read or stored, name it, and
                                go on (a full or read-only destination still stops
                                the run)
-      --undo[=JOURNAL]       undo the newest run (or the run of JOURNAL): moved files
-                               go back, unchanged copies are removed, empty date
-                               folders of the run too; anything changed since is
-                               left alone and listed. Runs keep their journals in
-                               $XDG_STATE_HOME/velmora/journal
+      --runs                 list the runs of the history, newest first
+      --undo[=ID]            undo the newest run not undone (or run ID; with FOLDER
+                               the newest of that folder): moved files go back, copies
+                               are removed only while unchanged and their source still
+                               holds the same bytes, empty date folders of the run
+                               too; anything else is left alone and listed. With
+                               --dry-run: only print what it would do. The history is
+                               $XDG_STATE_HOME/velmora/history.sqlite3
       --dry-run              change nothing; print the plan
       --settings[=FILE]      take the options, and FOLDER when none is given, from a
                                settings file (default: the window's kestrum.ini,
@@ -124,8 +129,8 @@ struct CommandLine {
     bool dryRun = false, verbose = false, quiet = false, null = false, json = false;
     bool useSettings = false;
     std::string settingsFile; // empty: beside the program
-    bool undo = false;
-    std::string undoJournal; // empty: the newest run's
+    bool undo = false, runs = false;
+    std::optional<std::int64_t> undoId; // --undo=ID
 };
 
 int Usage(const std::string& message)
@@ -245,17 +250,21 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
             name.size() + 1 == word.size() && TakesValue(name))
             return Usage(name + " needs a value");
     }
-    // "--undo" takes the next word as its journal unless that is an option.
+    // "--undo=ID" names a run; a plain "--undo" leaves FOLDER to the other arguments.
     for (std::size_t i = 0; i < args.size() && args[i] != "--";) {
         if (args[i] == "--undo" || args[i].rfind("--undo=", 0) == 0) {
             line.undo = true;
-            std::size_t words = 1;
-            if (args[i].size() > 6)
-                line.undoJournal = args[i].substr(7);
-            else if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-')
-                line.undoJournal = args[i + 1], words = 2;
-            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
-                       args.begin() + static_cast<std::ptrdiff_t>(i + words));
+            if (args[i].size() > 6) {
+                const std::string id = args[i].substr(7);
+                char* end = nullptr;
+                errno = 0;
+                const long long value = std::strtoll(id.c_str(), &end, 10);
+                if (id.empty() || *end != '\0' || errno != 0 || value <= 0)
+                    return Usage("--undo=ID takes the number of a run (see --runs), not '" + id +
+                                 "'");
+                line.undoId = value;
+            }
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
             ++i;
         }
@@ -303,6 +312,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         {"--quiet", &line.quiet},
         {"--json", &line.json},
         {"-0,--null", &line.null},
+        {"--runs", &line.runs},
     };
     for (const auto& [name, target] : flags)
         app.add_flag(name, *target)->disable_flag_override();
@@ -375,6 +385,23 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         return Usage("only one FOLDER may be given");
     if (!folders.empty())
         line.folder = folders.front();
+    if (line.undo || line.runs) {
+        // An undo and the list take only what means something to them.
+        const char* what = line.undo ? "--undo" : "--runs";
+        const bool options = o.dirPattern || o.renamePattern || o.destPattern || o.suffix ||
+                             o.lowerName || o.lowerExt || o.move || o.yyyy || o.model ||
+                             o.mediaDates || o.nameDates || o.recursive || o.skipSame ||
+                             o.dirTemplate.has_value();
+        if (line.undo && line.runs)
+            return Usage("--undo and --runs cannot be given together");
+        if (options || line.useSettings || line.verbose || line.null)
+            return Usage(std::string("only --dry-run, --json and --quiet go with ") + what +
+                         " (the run's own options are in the history)");
+        if (line.runs && (line.dryRun || !line.folder.empty()))
+            return Usage("--runs takes no FOLDER and no --dry-run");
+        if (line.undoId && !line.folder.empty())
+            return Usage("give either --undo=ID or --undo FOLDER, not both");
+    }
     return std::nullopt;
 }
 
@@ -400,7 +427,8 @@ int OutputFailed(int error, const engine::RunResult& result, const char* done)
 
 // The last object of --json: the counts, and the failure when there was one. False when it
 // could not be written.
-bool JsonSummary(const engine::RunResult& result, const char* done, double seconds)
+bool JsonSummary(const engine::RunResult& result, const char* done, double seconds,
+                 const std::string& historyProblem)
 {
     engine::JsonLine line;
     line.AddBool("summary", true)
@@ -413,6 +441,10 @@ bool JsonSummary(const engine::RunResult& result, const char* done, double secon
     if (!result.skipped.empty())
         line.AddUnsigned("skipped", result.skipped.size());
     line.AddSeconds("seconds", seconds);
+    if (result.historyRun != 0)
+        line.Add("run", result.historyRun);
+    if (!historyProblem.empty())
+        line.Add("history", historyProblem);
     if (!result.ok)
         line.Add("error", result.error.message).Add("path", result.error.path);
     return std::fputs(line.Text().c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
@@ -449,32 +481,138 @@ bool NameSkipped(const std::vector<engine::RunError>& skipped, bool json)
     return NameSkipped(entries, json, true);
 }
 
-// velmora-cli --undo: undoes a run by its journal and lists what it left alone.
-int UndoRun(const CommandLine& line)
+std::string LocalTimeText(std::int64_t seconds)
 {
-    std::string journal = line.undoJournal;
-    if (journal.empty()) {
-        const std::string folder = engine::JournalFolder();
-        journal = folder.empty() ? std::string() : engine::NewestJournal(folder);
-        if (journal.empty()) {
-            std::fprintf(stderr, "velmora-cli: there is no run to undo (no journal in %s).\n",
-                         folder.empty() ? "$XDG_STATE_HOME/velmora/journal" : folder.c_str());
-            return kRunFailed;
-        }
-    }
-    const engine::UndoResult result = engine::UndoJournal(journal);
-    if (!result.read) {
-        std::fprintf(stderr, "velmora-cli: %s\n", result.message.c_str());
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    ::localtime_r(&time, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+// Opens the history for --runs and --undo; nothing (and the reason on standard error) when
+// it cannot be had.
+std::unique_ptr<engine::History> OpenHistoryOrSay()
+{
+    std::string problem;
+    std::unique_ptr<engine::History> history = engine::History::Open(engine::HistoryPath(), problem);
+    if (!history)
+        std::fprintf(stderr, "velmora-cli: %s\n", problem.c_str());
+    return history;
+}
+
+// velmora-cli --runs: the runs of the history, newest first.
+int ListRuns(const CommandLine& line)
+{
+    const std::unique_ptr<engine::History> history = OpenHistoryOrSay();
+    if (!history)
+        return kRunFailed;
+    history->RecoverKilledRuns(); // a killed run is listed as what it is: failed
+    const std::vector<engine::RunRecord> runs = history->Runs();
+    if (!history->Problem().empty()) {
+        std::fprintf(stderr, "velmora-cli: %s\n", history->Problem().c_str());
         return kRunFailed;
     }
-    for (const engine::UndoLeft& left : result.left)
-        std::fprintf(stderr, "velmora-cli: left alone: %s: %s\n", left.path.c_str(),
-                     left.reason.c_str());
-    if (!line.quiet)
-        std::printf("%s undone, %s left alone, %s removed (%s)\n",
+    for (const engine::RunRecord& run : runs) {
+        if (line.json) {
+            engine::JsonLine json;
+            json.Add("id", run.id)
+                .Add("started", LocalTimeText(run.started))
+                .Add("source", run.source)
+                .Add("destination", run.base)
+                .Add("action", run.move ? "move" : "copy")
+                .Add("files", run.files)
+                .Add("state", engine::StateText(run.state));
+            if (!run.note.empty())
+                json.Add("note", run.note);
+            std::fputs(json.Text().c_str(), stdout);
+        } else {
+            std::printf("%lld\t%s\t%s\t%s\t%s\t%s\n", static_cast<long long>(run.id),
+                        LocalTimeText(run.started).c_str(), cli::EscapedPath(run.source).c_str(),
+                        run.move ? "move" : "copy",
+                        Counted(static_cast<std::size_t>(run.files), "file").c_str(),
+                        engine::StateText(run.state));
+        }
+    }
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "velmora-cli: cannot write to standard output: %s.\n",
+                     std::strerror(errno));
+        return kRunFailed;
+    }
+    return kDone;
+}
+
+// velmora-cli --undo: undoes a run of the history and lists what it left alone, or, with
+// --dry-run, prints what it would do.
+int UndoRun(const CommandLine& line)
+{
+    const std::unique_ptr<engine::History> history = OpenHistoryOrSay();
+    if (!history)
+        return kRunFailed;
+    std::string message;
+    const std::optional<engine::RunRecord> run =
+        engine::ChooseRunToUndo(*history, line.undoId, line.folder, message);
+    if (!run) {
+        std::fprintf(stderr, "velmora-cli: %s.\n", message.c_str());
+        return kRunFailed;
+    }
+    const engine::UndoResult result = engine::UndoRun(*history, run->id, line.dryRun);
+    if (!result.started) {
+        std::fprintf(stderr, "velmora-cli: %s.\n", result.message.c_str());
+        return kRunFailed;
+    }
+    using Kind = engine::UndoStep::Kind;
+    for (const engine::UndoStep& step : result.steps) {
+        if (line.json) {
+            static const char* const kinds[] = {"remove", "move back", "copy back", "leave",
+                                                "remove folder"};
+            engine::JsonLine json;
+            json.Add("action", kinds[static_cast<int>(step.kind)]).Add("path", step.path);
+            if (!step.to.empty())
+                json.Add("to", step.to);
+            if (!step.reason.empty())
+                json.Add("reason", step.reason);
+            std::fputs(json.Text().c_str(), stdout);
+        } else if (step.kind == Kind::Leave) {
+            std::fprintf(line.dryRun ? stdout : stderr, "%sleft alone: %s: %s\n",
+                         line.dryRun ? "would be " : "velmora-cli: ",
+                         cli::EscapedPath(step.path).c_str(), step.reason.c_str());
+        } else if (line.dryRun) {
+            const std::string path = cli::EscapedPath(step.path);
+            const std::string to = cli::EscapedPath(step.to);
+            if (step.kind == Kind::Remove)
+                std::printf("would remove %s\n", path.c_str());
+            else if (step.kind == Kind::MoveBack)
+                std::printf("would move %s back to %s\n", path.c_str(), to.c_str());
+            else if (step.kind == Kind::CopyBack)
+                std::printf("would copy %s back to %s\n", path.c_str(), to.c_str());
+            else
+                std::printf("would remove the folder %s\n", path.c_str());
+        }
+    }
+    if (!result.message.empty())
+        std::fprintf(stderr, "velmora-cli: %s\n", result.message.c_str());
+    if (line.json) {
+        engine::JsonLine json;
+        json.AddBool("summary", true)
+            .AddBool("ok", result.complete)
+            .Add("run", result.run.id)
+            .AddBool("dry_run", line.dryRun)
+            .AddUnsigned("undone", result.undone)
+            .AddUnsigned("left", result.left)
+            .AddUnsigned("folders", result.foldersRemoved);
+        std::fputs(json.Text().c_str(), stdout);
+    } else if (!line.quiet) {
+        std::printf("%s %s, %s left alone, %s %s (run %lld, %s)\n",
                     Counted(result.undone, "file").c_str(),
-                    Counted(result.left.size(), "file").c_str(),
-                    Counted(result.foldersRemoved, "folder").c_str(), journal.c_str());
+                    line.dryRun ? "to undo" : "undone", Counted(result.left, "file").c_str(),
+                    Counted(result.foldersRemoved, "folder").c_str(),
+                    line.dryRun ? "to remove" : "removed", static_cast<long long>(result.run.id),
+                    cli::EscapedPath(result.run.source).c_str());
+    }
+    if (std::fflush(stdout) != 0)
+        return kRunFailed;
     return result.complete ? kDone : kRunFailed;
 }
 
@@ -502,6 +640,8 @@ int main(int argc, char* argv[])
         return *status;
     if (line.undo)
         return UndoRun(line);
+    if (line.runs)
+        return ListRuns(line);
 
     engine::RunOptions options;
     if (line.useSettings) {
@@ -563,6 +703,7 @@ int main(int argc, char* argv[])
     if (!NameSkipped(listed.skipped, line.json))
         return OutputFailed(errno != 0 ? errno : EIO, {}, "planned");
 
+    const bool anyFiles = !names.empty();
     const bool listing = line.dryRun || line.verbose || line.json;
     const char* done = line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied");
     // Each line of a real run goes out as the file is stored, so a reader that stops reading
@@ -579,7 +720,16 @@ int main(int argc, char* argv[])
                            done, !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
-    runSettings.journalFolder = engine::JournalFolder();
+    // The history is opened before the run, so that a run without one says so at its start.
+    std::unique_ptr<engine::History> history;
+    std::string historyProblem;
+    if (!line.dryRun && anyFiles) {
+        history = engine::History::Open(engine::HistoryPath(), historyProblem);
+        if (!history)
+            std::fprintf(stderr, "velmora-cli: %s; this run cannot be undone.\n",
+                         historyProblem.c_str());
+        runSettings.history = history.get();
+    }
     runSettings.listedFolders = std::move(listed.folders);
     const auto start = std::chrono::steady_clock::now();
     const engine::RunResult result = engine::ClassificationRun(options, host, runSettings);
@@ -589,12 +739,17 @@ int main(int argc, char* argv[])
         host.SetOutputError(errno);
     if (host.OutputError() == 0 && !NameSkipped(result.skipped, line.json))
         host.SetOutputError(errno != 0 ? errno : EIO);
-    if (line.json && !JsonSummary(result, done, seconds) && host.OutputError() == 0)
+    if (!result.historyProblem.empty())
+        historyProblem = result.historyProblem;
+    else if (!historyProblem.empty())
+        historyProblem += "; this run cannot be undone.";
+    if (line.json && !JsonSummary(result, done, seconds, historyProblem) &&
+        host.OutputError() == 0)
         host.SetOutputError(errno != 0 ? errno : EIO);
     if (host.OutputError() != 0)
         return OutputFailed(host.OutputError(), result, done);
-    if (!result.journalProblem.empty())
-        std::fprintf(stderr, "velmora-cli: %s\n", result.journalProblem.c_str());
+    if (!result.historyProblem.empty())
+        std::fprintf(stderr, "velmora-cli: %s\n", result.historyProblem.c_str());
 
     if (!result.skipped.empty())
         std::fprintf(stderr, "velmora-cli: %s could not be stored.\n",

@@ -24,7 +24,8 @@ _velmora_cli()
             COMPREPLY=($(compgen -W "source desktop documents" -- "$value")
                        $(compgen -d -- "$value"))
             ;;
-        --settings|--undo) COMPREPLY=($(compgen -f -- "$value")) ;;
+        --settings) COMPREPLY=($(compgen -f -- "$value")) ;;
+        --undo) COMPREPLY=($(compgen -d -- "$value")) ;;
         *) opt= ;;
     esac
     if [[ -n $opt ]]; then
@@ -36,7 +37,7 @@ _velmora_cli()
         COMPREPLY=($(compgen -W "--folders= --dest= --names= --lower-name --lower-ext --yyyy
             --model --suffix= --media-dates --name-dates --move --recursive --skip-same
             --keep-going --undo
-            --dry-run --settings --verbose
+            --runs --dry-run --settings --verbose
             --json --null -0 --quiet --help --version" -- "$cur"))
         # "--folders=" and the like wait for their value: no space after them.
         [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null

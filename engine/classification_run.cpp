@@ -17,7 +17,7 @@
 #include "engine/file_entry.h"
 #include "engine/file_store.h"
 #include "engine/folder_template.h"
-#include "engine/journal.h"
+#include "engine/history.h"
 #include "engine/naming.h"
 #include "engine/path_text.h"
 #include "engine/run_records.h"
@@ -94,13 +94,13 @@ public:
         if (!settings_.dryRun)
             Finish();
         result_.ok = !failed_;
-        result_.journal = journal_.Path();
-        if (journal_.Error())
-            result_.journalProblem =
-                "The undo journal" +
-                (journal_.Path().empty() ? std::string() : " \"" + journal_.Path() + "\"") +
-                " could not be written (" + journal_.Error().message() +
-                "), so this run cannot be undone completely.";
+        if (recording_) {
+            history_->EndRun(result_.ok, static_cast<std::int64_t>(result_.filesStored),
+                             static_cast<std::int64_t>(result_.filesSame),
+                             static_cast<std::int64_t>(result_.foldersMade));
+            if (!history_->Problem().empty())
+                result_.historyProblem = history_->Problem() + "; this run cannot be undone completely.";
+        }
         host_.Refresh();
         host_.SetBusy(false);
         host_.SetProgress(0);
@@ -149,6 +149,44 @@ private:
         if (fd >= 0)
             ::close(fd);
         fd = -1;
+    }
+
+    // Starts the run's record: first the history is kept in bounds and what killed runs left
+    // is finished, then the run is entered as running.
+    void BeginHistory(bool madeBase)
+    {
+        history_->Prune();
+        history_->RecoverKilledRuns();
+        RunRecord run;
+        run.source = sourceFolder_;
+        run.base = destBase_;
+        run.move = options_.Move == 1;
+        run.options = OptionsText();
+        if (madeBase)
+            run.madeBase = destBase_;
+        result_.historyRun = history_->BeginRun(run);
+        recording_ = result_.historyRun != 0;
+        if (!recording_ && !history_->Problem().empty())
+            result_.historyProblem = history_->Problem() + "; this run cannot be undone.";
+    }
+
+    std::string OptionsText() const
+    {
+        std::string text = "DirPattern=" + std::to_string(options_.DirPattern) +
+                           " RenamePattern=" + std::to_string(options_.RenamePattern) +
+                           " DestPattern=" + std::to_string(options_.DestPattern);
+        const std::pair<const char*, std::int16_t> flags[] = {
+            {"FileNameCase", options_.FileNameCase}, {"ExtCase", options_.ExtCase},
+            {"Move", options_.Move},           {"Suffix", options_.Suffix},
+            {"YYYY", options_.YYYY},           {"Model", options_.Model},
+            {"MediaDates", options_.MediaDates}, {"NameDates", options_.NameDates},
+            {"Recursive", options_.Recursive}, {"SkipSame", options_.SkipSame}};
+        for (const auto& [key, value] : flags)
+            if (value != 0)
+                text += " " + std::string(key) + "=" + std::to_string(value);
+        if (!options_.DirTemplate.empty())
+            text += " DirTemplate=" + options_.DirTemplate;
+        return text;
     }
 
     // A bad folder template stops the run before anything is read or made.
@@ -276,8 +314,8 @@ private:
         PassOverPlaced();
         if (n_ == 0)
             return true;
-        if (!settings_.dryRun)
-            journal_.Start(settings_.journalFolder, sourceFolder_, destBase_, options_.Move == 1);
+        if (!settings_.dryRun && history_ != nullptr)
+            BeginHistory(base.created);
         // The base itself may be a link: the user chose it. Date folders are opened below it.
         baseFd_ = ::open(destBase_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (baseFd_ < 0 && !(settings_.dryRun && errno == ENOENT))
@@ -370,10 +408,10 @@ private:
             CloseFd(owned);
             if (opened.error)
                 return FolderFailure(opened, path);
-            if (opened.created) {
+            if (opened.created)
                 ++result_.foldersMade;
-                journal_.FolderMade(path);
-            }
+            if (recording_)
+                history_->FolderUsed(path, opened.created);
             owned = parent = opened.fd;
             parentPath = path;
         }
@@ -541,9 +579,19 @@ private:
             switch (stored.status) {
             case StoreResult::Status::Stored:
                 unflushed_ = true;
-                journal_.Stored(
-                    {options_.Move == 1 ? JournalEntry::Op::Move : JournalEntry::Op::Copy, source,
-                     dest.path, stored.stored, stored.hashed, stored.sampleHash});
+                if (recording_) {
+                    FileRecord file;
+                    file.action = options_.Move == 1 ? FileAction::Moved : FileAction::Copied;
+                    file.source = source;
+                    file.dest = dest.path;
+                    file.stored = stored.stored;
+                    file.hashed = stored.hashed;
+                    file.hash = stored.hash;
+                    // A rename leaves no source; a copy's source is as it was read.
+                    file.sourceKnown = options_.Move != 1 || stored.sourceLeft;
+                    file.sourceId = stored.copied;
+                    history_->FileStored(file);
+                }
                 Stored(source, dest.path);
                 return !stored.sourceLeft || SourceLeft(sourceRef, dest.path, stored, false);
             case StoreResult::Status::NameTaken:
@@ -555,7 +603,7 @@ private:
     }
 
     // A file whose content is already stored as existing: not stored again. A move removes its
-    // source, as it removes a copied source: once the stored file and the journal are on disk,
+    // source, as it removes a copied source: once the stored file and its row are on disk,
     // and only while the source is still the file compared.
     bool AlreadyThere(const SourceRef& sourceRef, const std::string& existing,
                       const SameContent& same)
@@ -569,8 +617,18 @@ private:
             plannedMoves_.Insert(source);
             return true;
         }
-        journal_.Stored(
-            {JournalEntry::Op::Same, source, existing, same.existing, true, same.existingHash});
+        if (recording_) {
+            FileRecord file;
+            file.action = FileAction::Same;
+            file.source = source;
+            file.dest = existing;
+            file.stored = same.existing;
+            file.hashed = true;
+            file.hash = same.existingHash;
+            file.sourceKnown = true;
+            file.sourceId = same.source;
+            history_->FileStored(file);
+        }
         unflushed_ = true;
         StoreResult kept;
         kept.copied = same.source;
@@ -600,7 +658,8 @@ private:
                     bool checkStored)
     {
         if (perFileFlush_) {
-            journal_.Flush(); // the journal line goes to disk before the source goes
+            if (recording_)
+                history_->Commit(true); // the row goes to disk before the source goes
             if (checkStored && !StillStored(copyPath, stored.stored, source.path))
                 return !failed_;
             const StoreResult removed = RemoveMovedSource(source, stored.copied, copyPath);
@@ -647,7 +706,8 @@ private:
         for (const FlushTarget& target : flushTargets_)
             if (const std::error_code error = FlushFileSystem(target.fd))
                 return Fail(Failure(error, target.path, "flush"));
-        journal_.Flush(); // a failure is noted by the journal and reported at the end
+        if (recording_)
+            history_->Commit(true); // a failure is kept by the history and reported at the end
         unflushed_ = false;
         return true;
     }
@@ -707,7 +767,8 @@ private:
     // Dry run: existing date folders the user cannot write: errno and file system.
     std::map<std::string, std::pair<int, dev_t>> deniedFolders_;
     std::optional<SourceTree> tree_; // the source folder and the folders below it
-    JournalWriter journal_;
+    History* history_ = settings_.history;
+    bool recording_ = false; // the run has its row in the history
 };
 
 } // namespace

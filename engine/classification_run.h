@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <system_error>
@@ -11,6 +12,8 @@
 #include "engine/source_tree.h"
 
 namespace engine {
+
+class History;
 
 // Why a run stopped before its end.
 struct RunError {
@@ -36,8 +39,9 @@ struct RunResult {
     // KeepGoing: the files that could not be read or stored, each with its message; the run
     // went on without them.
     std::vector<RunError> skipped;
-    std::string journal;         // the undo journal written, if any
-    std::string journalProblem;  // why the journal is missing or incomplete; the run went on
+    std::int64_t historyRun = 0; // the run's id in the run history (history.h), if recorded
+    std::string historyProblem;  // why the history of the run is missing or incomplete; the
+                                 // run went on
 };
 
 struct RunSettings {
@@ -45,8 +49,9 @@ struct RunSettings {
     // Called with the resolved destination path right before a file is stored (tests use it
     // to make the name appear in between).
     std::function<void(const std::string& destination)> beforeStore;
-    // Where the undo journal goes (journal.h); empty: no journal. A dry run writes none.
-    std::string journalFolder;
+    // The run history the run records itself in (history.h); none: not recorded. A dry run
+    // records nothing. Used only on the run's thread while the run goes on.
+    History* history = nullptr;
     // The folders of the listing (file_list.h ListFolderTree): a listed file is read only
     // through the folders listed under its path. Folders missing here count as first seen.
     FolderIds listedFolders;
@@ -70,9 +75,10 @@ struct RunSettings {
 // stops the run before anything is touched. SkipSame passes over a file whose content is already
 // stored under its resolved name or one of that name's suffixed names (a move removes its source,
 // once the stored file is on disk); the host hears of it through AlreadyStored. Each stored file
-// and made folder goes into the journal (settings.journalFolder), flushed with the files: no
-// moved source is removed before its journal line is on disk. A journal that cannot be written
-// does not stop the run; result.journalProblem says so.
+// and date folder goes into the run history (settings.history), committed with the run's
+// flushes: no moved source is removed before its row is on disk. At its start the run removes
+// the oldest runs of the history and finishes what killed runs left. A history that cannot be
+// written does not stop the run; result.historyProblem says so.
 //
 // Every listed file is reached from the source folder one folder at a time without following
 // links (SourceTree), so a subfolder swapped after the listing stops that file; a link at a

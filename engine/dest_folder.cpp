@@ -35,8 +35,11 @@ DestBaseResult MakeBaseLevel(const std::string& base, bool create, const std::st
     struct stat st {};
     int error = 0;
     if (create) {
-        if (::mkdir(base.c_str(), 0777) == 0)
-            return {base, {}, {}, {}};
+        if (::mkdir(base.c_str(), 0777) == 0) {
+            DestBaseResult made{base, {}, {}, {}};
+            made.created = true;
+            return made;
+        }
         error = errno;
     } else {
         if (::lstat(base.c_str(), &st) == 0)

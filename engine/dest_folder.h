@@ -23,6 +23,7 @@ struct DestBaseResult {
     std::error_code error; // set when the base cannot be had
     std::string errorPath; // the path the error concerns
     std::string message;   // a sentence for the user, when error is set
+    bool created = false;  // this call made the base ("分類", or the chosen folder)
 };
 
 // The destination base of a run by DestPattern: 1 the source folder; 2 Desktop + "/分類";

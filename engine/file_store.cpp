@@ -337,8 +337,8 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
                           "was left as it is.";
         return changed;
     }
-    // The journal's hash of the copy, from the source's pages just read: the same bytes.
-    result.hashed = SampleHash(in.get(), static_cast<std::uint64_t>(st.st_size), result.sampleHash);
+    // The history's hash of the copy, from the source's pages just read: the same bytes.
+    result.hashed = HashFile(in.get(), static_cast<std::uint64_t>(st.st_size), result.hash);
     if (const int error = CopyAttributes(in.get(), out.get(), st.st_mode))
         return abandon(error, destination, "write");
     const struct timespec times[2] = {st.st_atim, st.st_mtim};

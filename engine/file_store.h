@@ -49,11 +49,11 @@ struct StoreResult {
     bool sourceLeft = false;
     FileIdentity copied;     // the source as it was copied (copies only)
     std::uint64_t bytes = 0; // bytes copied
-    // The stored file as it is under its final name, for the undo journal; and, for copies,
-    // its SampleHash (content_hash.h) when hashed.
+    // The stored file as it is under its final name, for the run history; and, for copies,
+    // the hash of its whole content (content_hash.h) when hashed.
     FileIdentity stored;
     bool hashed = false;
-    std::uint64_t sampleHash = 0;
+    std::uint64_t hash = 0;
 };
 
 // Copies source (a symbolic link is followed; only a regular file is read, opened without

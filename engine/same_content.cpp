@@ -45,12 +45,14 @@ SameContent Compare(int storedFd, int sourceFd, bool durable)
     constexpr std::size_t kChunk = 256 * 1024;
     static thread_local std::vector<char> left(kChunk), right(kChunk);
     off_t total = 0;
+    ContentHash stored;
     for (;;) {
         const ssize_t n = ReadFull(storedFd, left.data(), kChunk);
         const ssize_t m = ReadFull(sourceFd, right.data(), kChunk);
         if (n < 0 || m < 0 || n != m ||
             std::memcmp(left.data(), right.data(), static_cast<std::size_t>(n)) != 0)
             return result;
+        stored.Update(left.data(), static_cast<std::size_t>(n));
         total += n;
         if (static_cast<std::size_t>(n) < kChunk)
             break;
@@ -61,8 +63,7 @@ SameContent Compare(int storedFd, int sourceFd, bool durable)
         !SameFile(IdentityOf(a), IdentityOf(afterA)) ||
         !SameFile(IdentityOf(b), IdentityOf(afterB)))
         return result;
-    if (!SampleHash(storedFd, static_cast<std::uint64_t>(a.st_size), result.existingHash))
-        return result;
+    result.existingHash = stored.Digest();
     if (durable && ::fsync(storedFd) != 0)
         return result;
     result.same = true;
@@ -96,6 +97,11 @@ SameContent CompareFiles(const std::string& stored, const SourceRef& source, boo
     if (b.error)
         return {};
     return Compare(a.get(), b.fd.get(), false);
+}
+
+bool SameBytes(int a, int b)
+{
+    return Compare(a, b, false).same;
 }
 
 } // namespace engine

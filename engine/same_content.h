@@ -13,7 +13,7 @@ struct SameContent {
     bool same = false;              // byte for byte the same, and two different files
     FileIdentity existing;          // the stored file (when same)
     FileIdentity source;            // the source as compared, unchanged throughout (when same)
-    std::uint64_t existingHash = 0; // SampleHash of the stored file (when same)
+    std::uint64_t existingHash = 0; // content hash of the stored file (when same)
 };
 
 // Compares the file name in the folder open as dirFd (never through a link; a regular file
@@ -27,5 +27,9 @@ SameContent CompareWithStored(int dirFd, const std::string& name, const SourceRe
 // The same for two paths, for plans that are not on disk yet: stored is a path whose last
 // part is followed when it is a link only if followStored (a planned copy of a listed file).
 SameContent CompareFiles(const std::string& stored, const SourceRef& source, bool followStored);
+
+// The same for two open regular files, read from their start: byte for byte the same, two
+// different files, neither changed while read.
+bool SameBytes(int a, int b);
 
 } // namespace engine

@@ -64,6 +64,8 @@ public:
     using VolumeFunction = std::function<QStringList()>;
     // Asks the user for a folder, starting at start; the empty text when cancelled.
     using FolderDialogFunction = std::function<QString(const QString& start)>;
+    // Asks a yes-or-no question; true when the user confirms.
+    using ConfirmFunction = std::function<bool(const QString& title, const QString& text)>;
 
     // programFolder holds the settings file written at close; empty means the folder of the
     // running executable.
@@ -81,6 +83,8 @@ public:
     void SetVolumeFunction(VolumeFunction function);
     // The folder dialog of "保存先を選ぶ…"; the default is QFileDialog's.
     void SetFolderDialogFunction(FolderDialogFunction function);
+    // The question before "元に戻す" undoes a run (default: a modal QMessageBox, No first).
+    void SetConfirmFunction(ConfirmFunction function);
 
     // Prepares a freshly made window before it is first shown, once: narrow form, tooltips,
     // the start folder from the program's first argument (surrounding double quotes removed;
@@ -190,7 +194,9 @@ private:
     void BuildOptionsMenu();
     // Sets the menu's entries, and so their options, from the settings file.
     void ApplyMenuSettings(const settings::SettingsTexts& texts);
-    // "元に戻す": undoes the newest run by its journal and says what was left alone.
+    // "元に戻す": shows the run it would undo (the newest of the folder on screen, else the
+    // newest), undoes it once the user confirms, and says what was undone and what was left
+    // alone and why.
     void UndoNewestRun();
 
     // form1_overrides.cpp
@@ -217,6 +223,7 @@ private:
     OpenFolderFunction openFolder_;
     VolumeFunction volumes_;
     FolderDialogFunction folderDialog_;
+    ConfirmFunction confirm_;
 
     engine::RunOptions options_;
     QString sourceFolder_;

@@ -3,11 +3,12 @@
 // entry writes its field of the run options as it is toggled, and start-up sets it from the
 // settings file.
 #include <QAction>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QMenu>
 
 #include "engine/folder_template.h"
-#include "engine/journal.h"
+#include "engine/history.h"
 #include "engine/undo.h"
 #include "ui/form1.h"
 #include "ui/qt_path.h"
@@ -118,31 +119,74 @@ void Form1::ApplyMenuSettings(const settings::SettingsTexts& texts)
     folders->setText(TemplateCaption(options_.DirTemplate));
 }
 
+void Form1::SetConfirmFunction(ConfirmFunction function)
+{
+    confirm_ = std::move(function);
+}
+
 void Form1::UndoNewestRun()
 {
-    const std::string journal = engine::NewestJournal(engine::JournalFolder());
-    if (journal.empty()) {
-        messageBox_(QMessageBox::Information, QStringLiteral("Velmora"),
-                    QString::fromUtf8("元に戻せる実行はありません。"));
+    const QString title = QStringLiteral("Velmora");
+    std::string problem;
+    const std::unique_ptr<engine::History> history =
+        engine::History::Open(engine::HistoryPath(), problem);
+    if (!history) {
+        messageBox_(QMessageBox::Warning, title, FromPath(problem));
         return;
     }
-    const engine::UndoResult result = engine::UndoJournal(journal);
+    std::string message;
+    std::optional<engine::RunRecord> run =
+        engine::ChooseRunToUndo(*history, std::nullopt, ToPath(sourceFolder_), message);
+    if (!run)
+        run = engine::ChooseRunToUndo(*history, std::nullopt, {}, message);
+    if (!run) {
+        messageBox_(QMessageBox::Information, title,
+                    history->Problem().empty() ? QString::fromUtf8("元に戻せる実行はありません。")
+                                               : FromPath(history->Problem()));
+        return;
+    }
+    const QString when =
+        QDateTime::fromSecsSinceEpoch(run->started).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    const QString question =
+        QString::fromUtf8("次の実行を元に戻しますか?\n\n日時: %1\nフォルダ: %2\n%3: %4 個のファイル\n"
+                          "保存先: %5\n\n移動したファイルは元の場所へ戻し、コピーは元のファイルが"
+                          "同じ内容で残っている場合だけ削除します。")
+            .arg(when, FromPath(run->source),
+                 run->move ? QString::fromUtf8("移動") : QString::fromUtf8("コピー"))
+            .arg(run->files)
+            .arg(FromPath(run->base));
+    const bool confirmed = confirm_ ? confirm_(title, question)
+                                    : QMessageBox::question(this, title, question,
+                                                            QMessageBox::Yes | QMessageBox::No,
+                                                            QMessageBox::No) == QMessageBox::Yes;
+    if (!confirmed)
+        return;
+    const engine::UndoResult result = engine::UndoRun(*history, run->id, false);
     RefreshLists();
-    if (!result.read) {
-        messageBox_(QMessageBox::Warning, QStringLiteral("Velmora"), FromPath(result.message));
+    if (!result.started) {
+        messageBox_(QMessageBox::Warning, title, FromPath(result.message));
         return;
     }
     QString text = QString::fromUtf8("%1 個のファイルを元に戻しました。").arg(result.undone);
-    if (!result.left.empty()) {
-        text += QString::fromUtf8("\n次の %1 個は変更されているか、ないか、元の場所がふさがって"
-                                  "いるため、そのままです:")
-                    .arg(result.left.size());
-        for (std::size_t i = 0; i < result.left.size() && i < 20; ++i)
-            text += QStringLiteral("\n") + FromPath(result.left[i].path) + QStringLiteral(": ") +
-                    FromPath(result.left[i].reason);
+    if (result.foldersRemoved > 0)
+        text += QString::fromUtf8("空になったフォルダ %1 個を削除しました。").arg(result.foldersRemoved);
+    if (result.left > 0) {
+        text += QString::fromUtf8("\n次の %1 個はそのままにしました:").arg(result.left);
+        std::size_t shown = 0;
+        for (const engine::UndoStep& step : result.steps) {
+            if (step.kind != engine::UndoStep::Kind::Leave)
+                continue;
+            if (++shown > 20) {
+                text += QString::fromUtf8("\nほか %1 個").arg(result.left - 20);
+                break;
+            }
+            text += QStringLiteral("\n") + FromPath(step.path) + QStringLiteral(": ") +
+                    FromPath(step.reason);
+        }
     }
-    messageBox_(result.complete ? QMessageBox::Information : QMessageBox::Warning,
-                QStringLiteral("Velmora"), text);
+    if (!result.message.empty())
+        text += QStringLiteral("\n") + FromPath(result.message);
+    messageBox_(result.complete ? QMessageBox::Information : QMessageBox::Warning, title, text);
 }
 
 } // namespace ui

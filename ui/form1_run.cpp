@@ -11,7 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "engine/journal.h"
+#include "engine/history.h"
 #include "engine/naming.h"
 #include "engine/run_host.h"
 #include "ui/qt_path.h"
@@ -90,10 +90,16 @@ void Form1::ExecuteRun()
     // The window takes no input until the run ends, yet keeps painting its progress.
     setEnabled(false);
     worker_ = std::thread([this, options = Options(), host = std::move(host),
-                           journal = engine::JournalFolder()] {
+                           historyPath = engine::HistoryPath()] {
+        // "元に戻す" undoes the run by its history.
+        std::string problem;
+        const std::unique_ptr<engine::History> history =
+            engine::History::Open(historyPath, problem);
         engine::RunSettings settings;
-        settings.journalFolder = journal; // "元に戻す" undoes the run by it
-        const engine::RunResult result = engine::ClassificationRun(options, *host, settings);
+        settings.history = history.get();
+        engine::RunResult result = engine::ClassificationRun(options, *host, settings);
+        if (!history && result.filesStored + result.filesSame > 0)
+            result.historyProblem = problem + "; this run cannot be undone.";
         QMetaObject::invokeMethod(
             this, [this, result] { OnRunEnded(result); }, Qt::QueuedConnection);
     });
@@ -109,6 +115,10 @@ void Form1::OnRunEnded(const engine::RunResult& result)
     progressBar1_->setValue(0);
     setEnabled(true);
     executeButton_->setFocus();
+    if (!result.historyProblem.empty()) {
+        ShowNotice(QString::fromUtf8("元に戻す履歴を残せませんでした: ") +
+                   FromPath(result.historyProblem));
+    }
     if (!result.ok) {
         ReportRunFailure(result.error);
     } else if (!result.skipped.empty()) {

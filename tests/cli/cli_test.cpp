@@ -70,7 +70,7 @@ protected:
     test::TempFolder dir;
     fs::path src = dir / "photos";
     fs::path home = dir / "home";
-    fs::path state = dir / "state"; // the undo journals go to state/velmora/journal
+    fs::path state = dir / "state"; // the run history goes to state/velmora/history.sqlite3
     fs::path cwd;                   // the working folder of the runs, when set
     std::string runAs;              // a command that runs the program as another user
 };
@@ -529,17 +529,64 @@ TEST_F(CliTest, MoveIsUndoneExceptWhatWasChangedOrRemovedByHand)
     EXPECT_EQ(Tree(src / "020426"), std::vector<std::string>{"P1.JPG"});
 
     // The retouched picture taken out of the way by hand: the date folder is empty now, and
-    // the undo, given the journal, removes it; the gone picture is still listed.
+    // the undo of the run by its number removes it; the gone picture is still listed.
     fs::rename(src / "020426/P1.JPG", src / "P1-kept.JPG");
-    const fs::path journals = state / "velmora/journal";
-    ASSERT_EQ(Tree(journals).size(), 1u);
-    o = Run({"--undo", (journals / Tree(journals).front()).string()});
+    o = Run({"--undo=1"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.out.find("2 files left alone, 1 folder removed"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("0 files undone, 2 files left alone, 1 folder removed"), std::string::npos)
+        << o.out;
     EXPECT_FALSE(fs::exists(src / "020426"));
 }
 
-TEST_F(CliTest, KilledRunLeavesAJournalThatUndoes)
+// Which run an undo takes, what it refuses, and a dry run that changes nothing.
+TEST_F(CliTest, UndoTakesTheRightRunAndItsDryRunChangesNothing)
+{
+    const fs::path other = dir / "other";
+    fs::create_directory(other);
+    Add("a.jpg", "a", 26);
+    test::WriteFile(other / "b.jpg", "b");
+    ASSERT_EQ(Run({src.string()}).status, 0);
+    ASSERT_EQ(Run({other.string()}).status, 0); // newer, of another folder
+    Outcome o = Run({"--runs"});
+    EXPECT_EQ(o.out.substr(0, 2), "2\t") << o.out;
+    EXPECT_NE(o.out.find("\t" + src.string() + "\tcopy\t1 file\tdone\n"), std::string::npos)
+        << o.out;
+    o = Run({"--runs", "--json"});
+    EXPECT_NE(o.out.find("\"id\":1,"), std::string::npos) << o.out;
+
+    const std::vector<std::string> before = Tree(dir.path());
+    o = Run({"--undo", "--dry-run", src.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "would remove " + src.string() + "/020426/a.jpg\nwould remove the folder " +
+                         src.string() + "/020426\n1 file to undo, 0 files left alone, 1 folder "
+                         "to remove (run 1, " + src.string() + ")\n");
+    EXPECT_EQ(Tree(dir.path()), before); // the history included
+
+    // A relative FOLDER, given from another working folder, names the same run.
+    o = Run({"--undo", "photos"});
+    EXPECT_EQ(o.status, 1); // relative to the test's working folder: no run of it
+    const std::string cd = "cd " + (home).string() + " && ";
+    const std::string relative =
+        cd + "XDG_STATE_HOME=" + state.string() + " " + VELMORA_CLI + " --undo ../photos >" +
+        (dir / "rel").string() + " 2>&1";
+    EXPECT_EQ(std::system(relative.c_str()), 0) << test::ReadFile(dir / "rel");
+    EXPECT_FALSE(fs::exists(src / "020426"));
+    EXPECT_EQ(Tree(other).size(), 2u); // the newer run of the other folder is untouched
+    EXPECT_EQ(Run({"--undo=1"}).err, "velmora-cli: run 1 is undone already.\n");
+
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--undo", "--move"},
+                                               {"--undo", "--folders", "yymm"},
+                                               {"--undo", "--verbose"},
+                                               {"--undo=x"},
+                                               {"--undo=2", src.string()},
+                                               {"--runs", "--dry-run"}}) {
+        o = Run(args);
+        EXPECT_EQ(o.status, 2) << args[0] << " " << args.back() << ": " << o.err;
+    }
+}
+
+TEST_F(CliTest, KilledRunIsFinishedAndUndone)
 {
     for (int i = 0; i < 200; ++i)
         Add("f" + std::to_string(i) + ".txt", "file " + std::to_string(i), 1 + i % 20);
@@ -550,27 +597,35 @@ TEST_F(CliTest, KilledRunLeavesAJournalThatUndoes)
         VELMORA_CLI + " --verbose " + src.string() + "' | { head -n 10 >/dev/null; kill -9 $(cat " +
         pid + "); cat >/dev/null; }; } 2>/dev/null";
     std::system(command.c_str());
-    const fs::path journals = state / "velmora/journal";
-    ASSERT_EQ(Tree(journals).size(), 1u);
-    const fs::path journal = journals / Tree(journals).front();
-    // A torn last line, as a kill inside a write would leave.
-    test::WriteFile(journal, test::ReadFile(journal) + "{\"op\":\"copy\",\"source\":\"/x");
-    const std::string text = test::ReadFile(journal);
-    const auto stored = std::count(text.begin(), text.end(), '\n') - 1; // less the header
-    EXPECT_GE(stored, 10);
+    Outcome o = Run({"--runs"});
+    EXPECT_NE(o.out.find("\tfailed\n"), std::string::npos) << o.out; // no longer "running"
 
-    const Outcome o = Run({"--undo"});
+    o = Run({"--undo"});
     EXPECT_EQ(o.status, 0) << o.err;
-    // Every file the journal names is undone and every source is in place. A copy made
-    // after the last journal line (the kill fell between the store and its line) may stay.
+    // Every source is in place; a copy whose row was not committed when the kill came may
+    // stay, never a hidden one.
     std::size_t sources = 0;
     for (const std::string& path : Tree(src)) {
+        EXPECT_EQ(path.find(".velmora-"), std::string::npos) << path;
         if (path.find('/') == std::string::npos)
             ++sources;
-        else
-            EXPECT_EQ(text.find("\"" + (src / path).string() + "\""), std::string::npos) << path;
     }
     EXPECT_EQ(sources, 200u);
+}
+
+// Without a place for the history the run goes on and says so, at its start and in --json.
+TEST_F(CliTest, RunWithoutHistorySaysSo)
+{
+    Add("a.jpg", "a", 26);
+    const std::string command = "cd " + dir.path().string() + " && env -u HOME -u XDG_STATE_HOME " +
+                                VELMORA_CLI + " --json photos >" + (dir / "out").string() +
+                                " 2>" + (dir / "err").string();
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(test::ReadFile(dir / "err").rfind("velmora-cli: no undo history: ", 0), 0u)
+        << test::ReadFile(dir / "err");
+    EXPECT_NE(test::ReadFile(dir / "out").find("\"history\":\"no undo history: "),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(src / "020426/a.jpg"));
 }
 
 TEST_F(CliTest, BadFolderTemplatesAreRefusedBeforeAnythingIsTouched)

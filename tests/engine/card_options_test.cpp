@@ -1,4 +1,4 @@
-// Runs with the card options (Recursive, SkipSame, DirTemplate), their journal and its undo,
+// Runs with the card options (Recursive, SkipSame, DirTemplate), their history and its undo,
 // on real folders.
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include "engine/classification_run.h"
 #include "engine/file_list.h"
 #include "engine/folder_template.h"
-#include "engine/journal.h"
+#include "engine/history.h"
 #include "engine/undo.h"
 #include "tests/support/run_host.h"
 #include "tests/support/temp_folder.h"
@@ -51,13 +51,33 @@ protected:
         host->SetNames(Listed(options));
         engine::RunSettings settings;
         settings.dryRun = dryRun;
-        settings.journalFolder = journals.string();
+        settings.history = history.get();
         return engine::ClassificationRun(options, *host, settings);
+    }
+    engine::UndoResult Undo(const engine::RunResult& run)
+    {
+        return engine::UndoRun(*history, run.historyRun, false);
+    }
+    std::int64_t NewestToUndo()
+    {
+        std::string message;
+        const auto run = engine::ChooseRunToUndo(*history, std::nullopt, {}, message);
+        return run ? run->id : 0;
+    }
+    static std::vector<std::string> Left(const engine::UndoResult& undo)
+    {
+        std::vector<std::string> paths;
+        for (const engine::UndoStep& step : undo.steps)
+            if (step.kind == engine::UndoStep::Kind::Leave)
+                paths.push_back(step.path + ": " + step.reason);
+        return paths;
     }
 
     test::TempFolder dir;
     fs::path src = dir / "card";
-    fs::path journals = dir / "state/velmora/journal";
+    fs::path historyPath = dir / "state/velmora/history.sqlite3";
+    std::string problem;
+    std::unique_ptr<engine::History> history = engine::History::Open(historyPath, problem);
     std::unique_ptr<SameHost> host;
 };
 
@@ -146,8 +166,8 @@ TEST_F(CardTest, SkipSameMoveRemovesTheSourceOnlyWhenTheContentIsThere)
     EXPECT_EQ(test::ReadFile(src / "240301/a.jpg"), "aaaa");
     EXPECT_EQ(test::ReadFile(src / "240301/b[001].jpg"), "bbbb");
     // The removed source comes back with the undo.
-    const engine::UndoResult undo = engine::UndoJournal(result.journal);
-    EXPECT_TRUE(undo.complete) << (undo.left.empty() ? "" : undo.left[0].reason);
+    const engine::UndoResult undo = Undo(result);
+    EXPECT_TRUE(undo.complete) << testing::PrintToString(Left(undo));
     EXPECT_EQ(test::ReadFile(src / "DCIM/a.jpg"), "aaaa");
     EXPECT_EQ(test::ReadFile(src / "DCIM/b.jpg"), "bbbb");
     EXPECT_EQ(test::ReadFile(src / "240301/a.jpg"), "aaaa"); // stored before: kept
@@ -190,7 +210,7 @@ TEST_F(CardTest, BadTemplateTouchesNothing)
 }
 
 // With every option off the plan is what it always was, and the only new thing on disk after
-// a real run is its journal.
+// a real run is its row in the history.
 TEST_F(CardTest, AllOptionsOffKeepThePlan)
 {
     Add("IMG_0001.JPG", "1", 1);
@@ -214,8 +234,8 @@ TEST_F(CardTest, AllOptionsOffKeepThePlan)
     ASSERT_TRUE(real.ok);
     EXPECT_EQ(host->stored, plan);
     EXPECT_EQ(real.filesSame, 0u);
-    EXPECT_EQ(Tree(journals).size(), 1u);
-    EXPECT_EQ(fs::path(real.journal).parent_path(), journals);
+    EXPECT_EQ(history->Runs().size(), 1u);
+    EXPECT_EQ(history->Files(real.historyRun).size(), plan.size());
 }
 
 TEST_F(CardTest, CopyRunIsUndoneExceptWhatChanged)
@@ -228,29 +248,29 @@ TEST_F(CardTest, CopyRunIsUndoneExceptWhatChanged)
     options.DirTemplate = "yyyy/mm/dd";
     const engine::RunResult result = Run(options);
     ASSERT_TRUE(result.ok) << result.error.message;
-    ASSERT_EQ(engine::NewestJournal(journals.string()), result.journal);
+    ASSERT_EQ(NewestToUndo(), result.historyRun);
     // Same size, same time, other bytes: only the change time and hash can tell.
     const fs::path changed = src / "2024/03/02/IMG_0001.JPG";
     const auto time = fs::last_write_time(changed);
     test::WriteFile(changed, std::string(1000, 'z'));
     fs::last_write_time(changed, time);
 
-    const engine::UndoResult undo = engine::UndoJournal(result.journal);
-    ASSERT_TRUE(undo.read) << undo.message;
+    const engine::UndoResult undo = Undo(result);
+    ASSERT_TRUE(undo.started) << undo.message;
     EXPECT_FALSE(undo.complete);
     EXPECT_EQ(undo.undone, 3u);
-    ASSERT_EQ(undo.left.size(), 1u);
-    EXPECT_EQ(undo.left[0].path, changed.string());
+    ASSERT_EQ(undo.left, 1u);
+    EXPECT_EQ(Left(undo)[0].rfind(changed.string() + ": ", 0), 0u);
     EXPECT_EQ(Tree(src / "2024"), std::vector<std::string>{"03/02/IMG_0001.JPG"});
     EXPECT_FALSE(fs::exists(src / "2024/03/01")); // emptied, made by the run: removed
     EXPECT_EQ(Tree(src / "DCIM").size(), 4u);     // the sources were never touched
     // Not complete: still the newest to undo; a second undo changes nothing more.
-    EXPECT_EQ(engine::NewestJournal(journals.string()), result.journal);
+    EXPECT_EQ(NewestToUndo(), result.historyRun);
     fs::remove(changed);
-    const engine::UndoResult again = engine::UndoJournal(result.journal);
+    const engine::UndoResult again = Undo(result);
     EXPECT_TRUE(again.complete);
     EXPECT_FALSE(fs::exists(src / "2024"));
-    EXPECT_EQ(engine::NewestJournal(journals.string()), "");
+    EXPECT_EQ(NewestToUndo(), 0);
 }
 
 TEST_F(CardTest, MoveUndoNeverReplacesAndListsWhatItLeft)
@@ -266,10 +286,10 @@ TEST_F(CardTest, MoveUndoNeverReplacesAndListsWhatItLeft)
     fs::remove(src / "240301/IMG_2.JPG");                        // removed by hand
     test::WriteFile(src / "DCIM/IMG_3.JPG", "a new file");       // in the way
 
-    const engine::UndoResult undo = engine::UndoJournal(result.journal);
+    const engine::UndoResult undo = Undo(result);
     EXPECT_FALSE(undo.complete);
     EXPECT_EQ(undo.undone, 2u);
-    EXPECT_EQ(undo.left.size(), 3u);
+    EXPECT_EQ(undo.left, 3u);
     EXPECT_EQ(test::ReadFile(src / "DCIM/IMG_0.JPG"), "photo 0");
     EXPECT_EQ(test::ReadFile(src / "DCIM/IMG_4.JPG"), "photo 4");
     EXPECT_EQ(test::ReadFile(src / "DCIM/IMG_3.JPG"), "a new file");

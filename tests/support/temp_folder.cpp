@@ -35,6 +35,27 @@ TempFolder::~TempFolder()
     std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+// Every test process gets a home, settings and state folder of its own, made before any test
+// runs and removed at its end: nothing a test does reaches the user's folders, and runs of the
+// suite never see each other's run history.
+struct PrivateHome {
+    PrivateHome()
+    {
+        const std::filesystem::path home = folder.path();
+        std::filesystem::create_directories(home / ".config");
+        std::filesystem::create_directories(home / ".local/state");
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
+    }
+    TempFolder folder;
+};
+const PrivateHome privateHome;
+
+} // namespace
+
 void WriteFile(const std::filesystem::path& path, std::string_view bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

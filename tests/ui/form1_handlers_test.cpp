@@ -346,7 +346,8 @@ void Form1HandlersTest::menuOptions()
 }
 
 // The template entry shows the template of the settings file and the folders follow it;
-// "元に戻す" undoes the newest run, and turning the template off gives the buttons back.
+// "元に戻す" shows the run and undoes it once confirmed, and turning the template off gives
+// the buttons back.
 void Form1HandlersTest::menuTemplateAndUndo()
 {
     QTemporaryDir state; // journals of its own: "元に戻す" must find this test's run only
@@ -388,6 +389,14 @@ void Form1HandlersTest::menuTemplateAndUndo()
     QVERIFY(QFile::exists(source.filePath(QStringLiteral("2002/04/26/IMG_0002.JPG"))));
     QVERIFY(!QFile::exists(card + QStringLiteral("/IMG_0002.JPG")));
 
+    h.confirm = false; // asked first: cancelled, nothing changes
+    h.Find<QAction>("UndoAction")->trigger();
+    QCOMPARE(h.questions.size(), std::size_t{1});
+    for (const QString& part : {source.path(), QString::fromUtf8("移動: 2 個のファイル")})
+        QVERIFY2(h.questions[0].contains(part), qPrintable(h.questions[0]));
+    QVERIFY(h.messages.empty());
+    QVERIFY(!QFile::exists(card + QStringLiteral("/IMG_0002.JPG")));
+    h.confirm = true;
     h.Find<QAction>("UndoAction")->trigger();
     QCOMPARE(h.messages.size(), std::size_t{1});
     QCOMPARE(h.messages[0].icon, QMessageBox::Information);

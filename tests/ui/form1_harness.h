@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
@@ -30,7 +31,18 @@ struct Message {
 // program end and file-manager launches are recorded instead of shown or done.
 class Harness {
 public:
-    Harness() { Reopen(); }
+    // Each harness gives the process a home, settings and state folder of its own, so no
+    // test sees the runs (or the settings) of another one, or of the user.
+    Harness()
+    {
+        for (const char* folder : {".config", ".local/state"})
+            QDir(home.path()).mkpath(QString::fromLatin1(folder));
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral(".config"))));
+        qputenv("XDG_STATE_HOME",
+                QFile::encodeName(home.filePath(QStringLiteral(".local/state"))));
+        Reopen();
+    }
 
     // A new window on the same program folder, as the next start of the program.
     void Reopen()
@@ -42,6 +54,10 @@ public:
                 messages.push_back({icon, title, text});
             });
         window->SetEndProgramFunction([this](int code) { endCodes.push_back(code); });
+        window->SetConfirmFunction([this](const QString&, const QString& text) {
+            questions.push_back(text);
+            return confirm;
+        });
         window->SetOpenFolderFunction([this](const QString& folder) {
             openedFolders.push_back(folder);
             return openSucceeds;
@@ -55,10 +71,13 @@ public:
 
     QString SettingsFile() const { return programFolder.filePath(QStringLiteral("kestrum.ini")); }
 
+    QTemporaryDir home;
     QTemporaryDir programFolder;
     std::unique_ptr<ui::Form1> window;
     std::vector<Message> messages;
     std::vector<int> endCodes;
+    std::vector<QString> questions; // asked before an undo
+    bool confirm = true;            // the answer to them
     std::vector<QString> openedFolders;
     bool openSucceeds = true;
 };

@@ -1,77 +1,50 @@
-// The small parts under the undo journal and the card options: the hash, the JSON lines, the
-// folder templates and the journal file itself.
+// The small parts under the run history and the card options: the content hash, the JSON
+// lines and the folder templates.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "engine/content_hash.h"
 #include "engine/folder_template.h"
-#include "engine/journal.h"
 #include "engine/json_line.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
 
-TEST(ContentHashTest, KnownVectors)
+// The history's hash covers every byte of a file, whatever pieces it is fed in.
+TEST(ContentHashTest, CoversTheWholeContentInAnyPieces)
 {
-    struct Case {
-        std::string input;
-        std::uint64_t seed, hash;
-    };
-    const Case cases[] = {
-        {"", 0, 0xEF46DB3751D8E999ULL},
-        {"a", 0, 0xD24EC4F1A98C6E5BULL},
-        {"abc", 0, 0x44BC2CF5AD770999ULL},
-        {"ABC", 0, 0xE66AE7354FCFEE98ULL},
-        {"xxhash", 0, 0x32DD38952C4BC720ULL},
-        {"foo", 0, 3728699739546630719ULL},
-        {"", 0x1234567890ABCDEFULL, 0xA2F5C44D0F46C872ULL},
-        // 71 bytes: the four-lane part and every tail step.
-        {"This code is derived from software contributed to The DragonFly Project",
-         0x4D617474446C6C6EULL, 0x103C241EEDDC8D32ULL},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(engine::HashBytes(c.input, c.seed), c.hash) << c.input;
-        // Any split of the input gives the same hash.
-        for (std::size_t cut = 0; cut <= c.input.size(); cut += 7) {
-            engine::ContentHash pieces(c.seed);
-            pieces.Update(c.input.data(), cut);
-            pieces.Update(c.input.data() + cut, c.input.size() - cut);
-            EXPECT_EQ(pieces.Digest(), c.hash) << c.input << " cut " << cut;
-        }
-    }
-}
-
-TEST(ContentHashTest, HexRoundTripAndSampleCoversSizeHeadAndTail)
-{
-    std::uint64_t back = 0;
-    EXPECT_EQ(engine::HashHex(0x0123456789ABCDEFULL), "0123456789abcdef");
-    EXPECT_TRUE(engine::HashFromHex("0123456789abcdef", back));
-    EXPECT_EQ(back, 0x0123456789ABCDEFULL);
-    for (const char* bad : {"", "0123456789ABCDEF", "0123456789abcde", "0123456789abcdefg"})
-        EXPECT_FALSE(engine::HashFromHex(bad, back)) << bad;
-
     test::TempFolder dir;
-    const auto hashOf = [&](const std::string& bytes) {
+    const auto fileHash = [&](const std::string& bytes) {
         test::WriteFile(dir / "f", bytes);
         const int fd = ::open((dir / "f").c_str(), O_RDONLY);
         std::uint64_t hash = 0;
-        EXPECT_TRUE(engine::SampleHash(fd, bytes.size(), hash));
+        EXPECT_TRUE(engine::HashFile(fd, bytes.size(), hash));
         ::close(fd);
         return hash;
     };
-    const std::string big(300 * 1024, 'x');
-    const std::uint64_t base = hashOf(big);
-    std::string head = big, tail = big, longer = big + "x";
-    head[10] = 'y';
-    tail[big.size() - 10] = 'y';
-    EXPECT_NE(hashOf(head), base);
-    EXPECT_NE(hashOf(tail), base);
-    EXPECT_NE(hashOf(longer), base);
-    std::string small = "small file";
-    const std::uint64_t smallHash = hashOf(small);
-    small[5] = 'F';
-    EXPECT_NE(hashOf(small), smallHash); // a small file is hashed whole
+    std::string big(700 * 1024 + 3, 'x'); // more than one read block
+    for (std::size_t i = 0; i < big.size(); i += 97)
+        big[i] = static_cast<char>(i);
+    const std::uint64_t whole = engine::HashBytes(big);
+    EXPECT_EQ(fileHash(big), whole);
+    for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{65536}, big.size()}) {
+        engine::ContentHash pieces;
+        pieces.Update(big.data(), cut);
+        pieces.Update(big.data() + cut, big.size() - cut);
+        EXPECT_EQ(pieces.Digest(), whole) << cut;
+    }
+    // One byte in the middle, far from head and tail, changes it.
+    std::string middle = big;
+    middle[big.size() / 2] ^= 1;
+    EXPECT_NE(fileHash(middle), whole);
+    EXPECT_NE(engine::HashBytes(""), engine::HashBytes(std::string(1, '\0')));
+    // A file shorter than the size asked for cannot be hashed.
+    test::WriteFile(dir / "short", "abc");
+    const int fd = ::open((dir / "short").c_str(), O_RDONLY);
+    std::uint64_t hash = 0;
+    EXPECT_FALSE(engine::HashFile(fd, 4, hash));
+    ::close(fd);
 }
 
 TEST(JsonLineTest, WritesAndReadsBackAnyBytes)
@@ -212,68 +185,6 @@ TEST(FolderTemplateTest, FirstLevelFormTellsTheRunsOwnFolders)
     const auto nested = engine::ParseFolderTemplate("yyyy/mm/dd", message);
     EXPECT_TRUE(engine::HasFirstLevelForm(*nested, "2024"));
     EXPECT_FALSE(engine::HasFirstLevelForm(*nested, "03"));
-}
-
-TEST(JournalTest, KeepsEveryCompleteLineAndDropsATornOne)
-{
-    test::TempFolder dir;
-    const std::string folder = (dir / "state/velmora/journal").string();
-    engine::JournalWriter writer;
-    writer.Start(folder, "/src", "/dest", true);
-    EXPECT_EQ(writer.Path(), ""); // nothing stored, no file
-    engine::JournalEntry entry;
-    entry.op = engine::JournalEntry::Op::Move;
-    entry.source = "/src/a\xff.jpg";
-    entry.dest = "/dest/2024/a\xff.jpg";
-    entry.stored.size = 12;
-    entry.stored.inode = 77;
-    entry.stored.modified = {1710498923, 5};
-    EXPECT_FALSE(writer.FolderMade("/dest/2024"));
-    EXPECT_FALSE(writer.Stored(entry));
-    entry.op = engine::JournalEntry::Op::Copy;
-    entry.hashed = true;
-    entry.hash = 0xFEDCBA9876543210ULL;
-    EXPECT_FALSE(writer.Stored(entry));
-    EXPECT_FALSE(writer.Flush());
-    ASSERT_NE(writer.Path(), "");
-    EXPECT_EQ(engine::NewestJournal(folder), writer.Path());
-
-    // A kill in the middle of a line.
-    const std::string text = test::ReadFile(writer.Path());
-    test::WriteFile(writer.Path(), text + "{\"op\":\"copy\",\"sour");
-    engine::Journal journal;
-    std::error_code error;
-    ASSERT_TRUE(engine::ReadJournal(writer.Path(), journal, error)) << error.message();
-    EXPECT_EQ(journal.base, "/dest");
-    EXPECT_TRUE(journal.move);
-    EXPECT_EQ(journal.folders, std::vector<std::string>{"/dest/2024"});
-    ASSERT_EQ(journal.entries.size(), 2u);
-    EXPECT_EQ(journal.entries[0].op, engine::JournalEntry::Op::Move);
-    EXPECT_EQ(journal.entries[0].source, entry.source);
-    EXPECT_EQ(journal.entries[0].stored.modified.tv_nsec, 5);
-    EXPECT_FALSE(journal.entries[0].hashed);
-    EXPECT_EQ(journal.entries[1].hash, entry.hash);
-    EXPECT_EQ(journal.damagedLines, 0u);
-
-    // The undo mark ends the torn line first; a complete undo hides the journal from "newest".
-    EXPECT_FALSE(engine::MarkJournalUndone(writer.Path(), true));
-    ASSERT_TRUE(engine::ReadJournal(writer.Path(), journal, error));
-    EXPECT_TRUE(journal.undone);
-    EXPECT_EQ(journal.damagedLines, 1u);
-    EXPECT_EQ(engine::NewestJournal(folder), "");
-}
-
-TEST(JournalTest, RefusesWhatIsNoJournal)
-{
-    test::TempFolder dir;
-    engine::Journal journal;
-    std::error_code error;
-    for (const char* text : {"", "{\"velmora\":\"journal\",\"version\":2}\n", "not json\n",
-                             "{\"velmora\":\"journal\",\"version\":1}"}) {
-        test::WriteFile(dir / "j.jsonl", text);
-        EXPECT_FALSE(engine::ReadJournal((dir / "j.jsonl").string(), journal, error)) << text;
-    }
-    EXPECT_FALSE(engine::ReadJournal((dir / "missing").string(), journal, error));
 }
 
 } // namespace
