@@ -391,7 +391,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         const bool options = o.dirPattern || o.renamePattern || o.destPattern || o.suffix ||
                              o.lowerName || o.lowerExt || o.move || o.yyyy || o.model ||
                              o.mediaDates || o.nameDates || o.recursive || o.skipSame ||
-                             o.dirTemplate.has_value();
+                             o.dirTemplate.has_value() || !o.destPath.empty();
         if (line.undo && line.runs)
             return Usage("--undo and --runs cannot be given together");
         if (options || line.useSettings || line.verbose || line.null)
