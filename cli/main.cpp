@@ -391,7 +391,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         const bool options = o.dirPattern || o.renamePattern || o.destPattern || o.suffix ||
                              o.lowerName || o.lowerExt || o.move || o.yyyy || o.model ||
                              o.mediaDates || o.nameDates || o.recursive || o.skipSame ||
-                             o.dirTemplate.has_value() || !o.destPath.empty();
+                             o.keepGoing || o.dirTemplate.has_value() || !o.destPath.empty();
         if (line.undo && line.runs)
             return Usage("--undo and --runs cannot be given together");
         if (options || line.useSettings || line.verbose || line.null)
@@ -703,7 +703,7 @@ int main(int argc, char* argv[])
     if (!NameSkipped(listed.skipped, line.json))
         return OutputFailed(errno != 0 ? errno : EIO, {}, "planned");
 
-    const bool anyFiles = !names.empty();
+    const bool anyFiles = !listed.names.empty();
     const bool listing = line.dryRun || line.verbose || line.json;
     const char* done = line.dryRun ? "planned" : (options.Move == 1 ? "moved" : "copied");
     // Each line of a real run goes out as the file is stored, so a reader that stops reading
