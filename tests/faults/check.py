@@ -22,6 +22,8 @@ destination base) before a run, and compare the sandbox with it after the run:
                whose group bits grew (added by the scenarios that check them)
   plan         a --dry-run or --verbose line that does not say what the run does, or a dry run
                that ends otherwise than the real run (added by the scenarios that check them)
+  history      after an undo: a run history that fails its integrity check, a run still marked
+               going, or a hidden name left behind (added by the undo scenarios)
 
 As a module: Snapshot(root) and Verify(...). From a shell:
   check.py snapshot ROOT > before.json
@@ -39,7 +41,7 @@ PART_PREFIX = ".velmora-part-"
 MOVED_PREFIX = ".velmora-moved-"
 
 KINDS = ("lost", "overwritten", "partial", "empty", "leftover", "mtime", "escaped", "exit",
-         "privilege", "attributes", "plan")
+         "privilege", "attributes", "plan", "history")
 # Kinds that are reported but do not break the invariants.
 NOTED = ("empty", "leftover")
 
