@@ -19,6 +19,7 @@
 #include "engine/folder_template.h"
 #include "engine/history.h"
 #include "engine/naming.h"
+#include "engine/open_dates.h"
 #include "engine/path_text.h"
 #include "engine/run_records.h"
 #include "engine/same_content.h"
@@ -237,11 +238,11 @@ private:
                 continue;
             }
             const std::string path = "/proc/self/fd/" + std::to_string(opened.fd.get());
-            error = SetDateFieldsFromFileTime(entry, path);
             entry.CameraModel.clear();
             DateFrom from = DateFrom::File; // what dated it
-            if (!error)
-                error = ReadFileDates(path, name, entry, options_, media, &from);
+            // Dated by its status and its head read through that same descriptor.
+            error = ReadOpenFileDates(opened.fd.get(), opened.st, path, name, entry, options_,
+                                      media, &from);
             if (error) {
                 if (!FileFailed(Failure(error, source.path, "read")))
                     return false;

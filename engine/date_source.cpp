@@ -1,6 +1,7 @@
 #include "engine/date_source.h"
 
 #include "engine/name_date.h"
+#include "engine/open_dates.h"
 
 namespace engine {
 
@@ -69,15 +70,47 @@ std::string IsoDateText(const FileEntry& entry)
            ":" + entry.Second;
 }
 
+namespace {
+
+std::error_code DatesOfHead(const HeadBuffer& head, const std::string& path,
+                            const std::string& listedName, FileEntry& entry,
+                            const RunOptions& options, DateSource* media, DateFrom* from);
+
+} // namespace
+
 std::error_code ReadFileDates(const std::string& path, const std::string& listedName,
                               FileEntry& entry, const RunOptions& options, DateSource* media,
                               DateFrom* from)
 {
-    DateFrom unused = DateFrom::File;
-    DateFrom& source = from != nullptr ? *from : unused;
     HeadBuffer head;
     if (const auto error = ReadHead(path, head))
         return error;
+    return DatesOfHead(head, path, listedName, entry, options, media, from);
+}
+
+std::error_code ReadOpenFileDates(int fd, const struct stat& st, const std::string& path,
+                                  const std::string& listedName, FileEntry& entry,
+                                  const RunOptions& options, DateSource* media, DateFrom* from)
+{
+    std::tm local{};
+    const time_t seconds = st.st_mtim.tv_sec;
+    if (::localtime_r(&seconds, &local) == nullptr)
+        return {errno != 0 ? errno : EOVERFLOW, std::generic_category()};
+    HeadBuffer head;
+    if (const auto error = ReadHeadAt(fd, st.st_size, head))
+        return error;
+    SetDateFields(entry, local);
+    return DatesOfHead(head, path, listedName, entry, options, media, from);
+}
+
+namespace {
+
+std::error_code DatesOfHead(const HeadBuffer& head, const std::string& path,
+                            const std::string& listedName, FileEntry& entry,
+                            const RunOptions& options, DateSource* media, DateFrom* from)
+{
+    DateFrom unused = DateFrom::File;
+    DateFrom& source = from != nullptr ? *from : unused;
     source = DateFrom::File;
     const ExifInfo exif = ParseExifHead(head);
     ApplyExifInfo(exif, entry, options);
@@ -113,5 +146,7 @@ std::error_code ReadFileDates(const std::string& path, const std::string& listed
     }
     return {};
 }
+
+} // namespace
 
 } // namespace engine

@@ -1,4 +1,5 @@
 #include "engine/exif_reader.h"
+#include "engine/open_dates.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -353,21 +354,30 @@ std::error_code ReadHead(const std::string& path, HeadBuffer& head)
     const UniqueFd file = OpenRegularFile(AT_FDCWD, path, 0, st, error);
     if (error)
         return error;
-    const int fd = file.get();
+    return ReadHeadAt(file.get(), st.st_size, head);
+}
+
+std::error_code ReadHeadAt(int fd, off_t size, HeadBuffer& head)
+{
+    head.fill(0);
     std::size_t filled = 0;
     while (filled < head.size()) {
-        const ssize_t got = ::read(fd, head.data() + filled, head.size() - filled);
+        const ssize_t got =
+            ::pread(fd, head.data() + filled, head.size() - filled, static_cast<off_t>(filled));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            error.assign(errno, std::generic_category());
-            break;
+            return {errno, std::generic_category()};
         }
         if (got == 0)
             break;
         filled += static_cast<std::size_t>(got);
+        // All of a small file is in: another read would only find its end. (A file that grew
+        // since it was opened is read as it was then, as far as the head goes.)
+        if (size > 0 && filled >= static_cast<std::uint64_t>(size))
+            break;
     }
-    return error;
+    return {};
 }
 
 std::error_code ReadExifInfo(const std::string& path, FileEntry& entry, const RunOptions& options)

@@ -120,11 +120,27 @@ bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyErro
     return true;
 }
 
-// Copies the data of in (size bytes when opened) to out and keeps its holes: only the ranges
+// Files at least this big get the sequential read-ahead advice.
+constexpr off_t kAdviseSize = off_t{128} << 10;
+
+// A file whose allocated blocks cover its size has no holes to keep (cp decides alike).
+bool MayHaveHoles(const struct stat& st)
+{
+    return st.st_blocks < st.st_size / 512;
+}
+
+// Copies the data of in (size bytes when opened) to out and keeps its holes (with holes
+// false: the file has none): only the ranges
 // that hold data are copied, and the size is set at the end, so a sparse file stays sparse.
-bool CopyBytes(int in, int out, off_t size, std::uint64_t& copied, CopyError& error)
+bool CopyBytes(int in, int out, off_t size, bool holes, std::uint64_t& copied, CopyError& error)
 {
     bool kernelCopy = true;
+    if (!holes) { // one range: no search for holes that cannot be there
+        if (size > 0 && !CopyRange(in, out, 0, size, kernelCopy, error))
+            return false;
+        copied += static_cast<std::uint64_t>(size);
+        return true;
+    }
     off_t pos = 0;
     off_t written = 0; // end of the last range copied
     while (pos < size) {
@@ -292,7 +308,9 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
     }
     const UniqueFd in = std::move(opened.fd);
     const struct stat st = opened.st;
-    ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // The kernel's own read-ahead covers a small file; the advice pays for big ones.
+    if (st.st_size >= kAdviseSize)
+        ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const int dir = folder.fd;
     const std::string destination = JoinPath(folder.path, name);
@@ -322,7 +340,7 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
 
     StoreResult result;
     CopyError copyError;
-    if (!CopyBytes(in.get(), out.get(), st.st_size, result.bytes, copyError))
+    if (!CopyBytes(in.get(), out.get(), st.st_size, MayHaveHoles(st), result.bytes, copyError))
         return abandon(copyError.code, copyError.readSide ? source : destination,
                        copyError.readSide ? "read" : "write");
     // A file edited or replaced in place while it was read: the copy may mix two versions.
@@ -445,8 +463,8 @@ StoreResult StoreCopy(const SourceRef& source, const FolderHandle& folder, const
     return CopyStaged(source, folder, name, durable, Staging::Unnamed);
 }
 
-StoreResult StoreMove(const SourceRef& sourceRef, const FolderHandle& folder, const std::string& name,
-                      bool durable)
+StoreResult StoreMove(const SourceRef& sourceRef, const FolderHandle& folder,
+                      const std::string& name, bool durable)
 {
     const std::string& source = sourceRef.path;
     const int dir = sourceRef.dirFd;

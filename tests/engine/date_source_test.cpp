@@ -1,8 +1,12 @@
 // The order of the date sources: EXIF reader, media dates, name dates, file time.
 #include "engine/date_source.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "engine/open_dates.h"
 #include "tests/support/exif_builder.h"
 #include "tests/support/temp_folder.h"
 
@@ -90,6 +94,49 @@ TEST(DateSourceTest, SourcesAreAskedInTheirFixedOrder)
         EXPECT_EQ(entry.Year2, std::string(c.date).substr(2, 2));
         EXPECT_EQ(entry.CameraModel, c.cameraModel);
         EXPECT_EQ(media.asked, c.mediaAsked);
+
+        // The same file open: dated alike from its status and a head read through it.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        struct stat st {};
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        engine::FileEntry opened;
+        engine::SetNameFields(opened, c.name, options);
+        engine::DateFrom from = engine::DateFrom::Exif;
+        EXPECT_FALSE(engine::ReadOpenFileDates(fd, st, path.string(), c.name, opened, options,
+                                               &media, &from));
+        ::close(fd);
+        EXPECT_EQ(opened.Year4 + opened.Month + opened.Day + opened.Hour + opened.Minute +
+                      opened.Second + opened.Year2 + opened.CameraModel,
+                  entry.Year4 + entry.Month + entry.Day + entry.Hour + entry.Minute + entry.Second +
+                      entry.Year2 + entry.CameraModel);
+        EXPECT_EQ(media.asked, 2 * c.mediaAsked);
+    }
+}
+
+// The head read through a descriptor holds what the file begins with, zeros after its end,
+// whatever the size, and leaves the descriptor's offset alone.
+TEST(DateSourceTest, HeadReadThroughADescriptorIsTheFilesBeginning)
+{
+    const std::size_t sizes[] = {0, 1, 2000, 5000, 5001, 5002, 70000};
+    for (const std::size_t size : sizes) {
+        SCOPED_TRACE(size);
+        test::TempFolder dir;
+        const auto path = dir / "f";
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>('a' + i % 23);
+        test::WriteFile(path, bytes);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::lseek(fd, 7, SEEK_SET), 7);
+        engine::HeadBuffer head;
+        head.fill(1);
+        EXPECT_FALSE(engine::ReadHeadAt(fd, static_cast<off_t>(size), head));
+        EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 7);
+        ::close(fd);
+        bytes.resize(head.size(), '\0');
+        EXPECT_EQ(std::string(head.begin(), head.end()), bytes);
     }
 }
 
