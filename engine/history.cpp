@@ -380,9 +380,12 @@ std::unique_ptr<History> History::Open(const std::string& path, std::string& pro
                   sqlite3_errmsg(db) + "); no undo history is kept";
         return nullptr;
     }
+    // The tables are made once: opening an existing history writes nothing, so an undo's dry
+    // run leaves the file as it was.
     if (!history->Exec("PRAGMA journal_mode=WAL") || !history->Exec("PRAGMA synchronous=NORMAL") ||
-        !history->Exec(kSchema) ||
-        !history->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str())) {
+        (found == 0 &&
+         (!history->Exec(kSchema) ||
+          !history->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str())))) {
         problem = "no undo history: " + history->problem_;
         return nullptr;
     }

@@ -555,12 +555,14 @@ TEST_F(CliTest, UndoTakesTheRightRunAndItsDryRunChangesNothing)
     EXPECT_NE(o.out.find("\"id\":1,"), std::string::npos) << o.out;
 
     const std::vector<std::string> before = Tree(dir.path());
+    const std::string database = test::ReadFile(state / "velmora/history.sqlite3");
     o = Run({"--undo", "--dry-run", src.string()});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "would remove " + src.string() + "/020426/a.jpg\nwould remove the folder " +
                          src.string() + "/020426\n1 file to undo, 0 files left alone, 1 folder "
                          "to remove (run 1, " + src.string() + ")\n");
     EXPECT_EQ(Tree(dir.path()), before); // the history included
+    EXPECT_EQ(test::ReadFile(state / "velmora/history.sqlite3"), database);
 
     // A relative FOLDER, given from another working folder, names the same run.
     o = Run({"--undo", "photos"});
