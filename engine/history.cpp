@@ -544,14 +544,18 @@ std::error_code History::Commit(bool durable)
 {
     if (!problem_.empty())
         return Error();
-    if (!inTransaction_)
-        return {};
-    inTransaction_ = false;
-    pending_ = 0;
-    if (!Exec("COMMIT"))
-        Exec("ROLLBACK");
-    else if (durable)
+    if (inTransaction_) {
+        inTransaction_ = false;
+        pending_ = 0;
+        if (!Exec("COMMIT"))
+            Exec("ROLLBACK");
+        else
+            unsynced_ = true;
+    }
+    if (durable && unsynced_ && problem_.empty()) {
         SyncLog();
+        unsynced_ = false;
+    }
     return Error();
 }
 

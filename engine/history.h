@@ -165,6 +165,7 @@ private:
     std::int64_t fileSeq_ = 0;
     bool inTransaction_ = false;
     std::int64_t pending_ = 0; // rows in the open transaction
+    bool unsynced_ = false;    // commits since the log was last flushed
 };
 
 // The date folders Velmora made under base, by the default history (HistoryPath), read only;
