@@ -8,6 +8,7 @@
 
 #include "engine/date_source.h"
 #include "fuzz/fuzz_checks.h"
+#include "media/avchd.h"
 #include "media/picture_tags.h"
 #include "media/video_boxes.h"
 
@@ -71,6 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine::ExifInfo text;
     media::TakeTextDate(media::PngCreationTime(bytes), text);
     CheckDate(text);
+    media::LooksLikeTransportStream(bytes);
+    CheckDate(media::ReadAvchdDate(source));
     engine::ExifInfo whole;
     media::TakeTextDate({reinterpret_cast<const char*>(data), size}, whole);
     CheckDate(whole);

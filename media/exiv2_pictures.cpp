@@ -299,8 +299,12 @@ std::size_t TiffStart(const std::vector<std::uint8_t>& item)
     return item.size();
 }
 
+// libheif reads the whole body of every top-level box while it parses a file, the image data
+// too: a file larger than a picture is (kMaxMapBytes, as for exiv2's maps) is not handed to it.
 int ReadHeif(const VelmoraPictureRequest& request, VelmoraPictureTags& tags)
 {
+    if (request.size > kMaxMapBytes)
+        return -1;
     std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
                                                                     heif_context_free);
     if (!context)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/open_file.h"
+#include "media/avchd.h"
 #include "media/exiv2_pictures.h"
 #include "media/picture_tags.h"
 #include "media/read_at.h"
@@ -207,6 +208,8 @@ engine::ExifInfo MediaDateReader::ReadDates(const std::string& path)
             static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), kHeadBytes)));
         head.resize(file.ReadAt(0, head.data(), head.size()));
         FileSource source(file);
+        if (LooksLikeTransportStream(head)) // AVCHD
+            return ReadAvchdDate(source);
         const BoxFileKind kind = KindOfBoxFile(head);
         if (kind == BoxFileKind::Movie)
             return VideoCaptureInfo(ReadVideoTags(source));

@@ -21,7 +21,8 @@ namespace media {
 // Model give the camera name by the engine's rule. A CR3 that exiv2 refuses is read from its
 // CMT boxes by the own box and TIFF readers. Box files whose nesting passes the limits of
 // BoxTreeWithinLimits never reach the libraries. Videos (MP4, MOV, M4V, 3GP: an ISO-BMFF or
-// QuickTime movie that is not a still picture) are read by the box reader of video_boxes.h.
+// QuickTime movie that is not a still picture) are read by the box reader of video_boxes.h,
+// camcorder AVCHD files (.MTS, .M2TS) by the bounded reader of avchd.h.
 //
 // Files are opened non-blocking and read only when they are regular files; reads go through
 // the open descriptor (no second open by name) and are bounded. Every exiv2 exception and

@@ -169,3 +169,36 @@ def WriteHostileNames(folder, mtime):
         os.utime(path, (mtime, mtime))
         written.append(name)
     return written
+
+
+def Box(kind, body):
+    return struct.pack(">I", 8 + len(body)) + kind + body
+
+
+def Nested(kind, head, levels):
+    """levels boxes of one kind, each the only child of the one before (after head)."""
+    out = bytearray()
+    size = levels * (8 + len(head))
+    for _ in range(levels):
+        out += struct.pack(">I", size) + kind + head
+        size -= 8 + len(head)
+    return bytes(out)
+
+
+CANON_UUID = bytes.fromhex("85c0b687820f11e08111f4ce462b6a48")
+
+
+def NestedBoxes():
+    """Box files that cost a box parser memory with the square of their depth: 20,000 nested
+    Canon uuid boxes in a CR3, meta/iprp in a HEIC; and a CR3 with its date in the CMT boxes
+    and a box nested 40 deep after them."""
+    cmt2 = Tiff([Ascii(TAG_TAKEN, "2019:05:06 07:08:09")])
+    cr3 = (Box(b"ftyp", b"crx \0\0\0\1crx isom") +
+           Box(b"moov", Box(b"uuid", CANON_UUID + Box(b"CMT1", Tiff([Ascii(TAG_MAKE, "Canon")])) +
+                            Box(b"CMT2", cmt2))) + Nested(b"moov", b"", 40))
+    return [
+        ("nested.cr3", Box(b"ftyp", b"crx \0\0\0\1") + Nested(b"uuid", CANON_UUID, 20000)),
+        ("nested.heic", Box(b"ftyp", b"heic\0\0\0\0mif1") +
+         Box(b"meta", b"\0\0\0\0" + Nested(b"iprp", b"", 20000))),
+        ("deep.cr3", cr3),
+    ]
