@@ -279,20 +279,38 @@ std::string HistoryPath()
     return {};
 }
 
-std::string AbsolutePath(const std::string& path)
+namespace {
+
+// The current folder, or empty when it cannot be read.
+std::string CurrentFolder()
 {
-    if (path.empty() || path.front() == '/')
-        return path;
     std::string cwd(4096, '\0');
     if (::getcwd(cwd.data(), cwd.size()) == nullptr)
-        return path;
+        return {};
     cwd.resize(std::strlen(cwd.c_str()));
+    return cwd;
+}
+
+// path made absolute against cwd (read once by the caller); unchanged when cwd is empty.
+std::string AbsoluteIn(const std::string& cwd, const std::string& path)
+{
+    if (path.empty() || path.front() == '/' || cwd.empty())
+        return path;
     std::string rest = path;
     while (rest.rfind("./", 0) == 0)
         rest.erase(0, 2);
     if (rest == ".")
         return cwd;
     return JoinPath(cwd, rest);
+}
+
+} // namespace
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || path.front() == '/')
+        return path;
+    return AbsoluteIn(CurrentFolder(), path);
 }
 
 int OpenFolderBelow(const std::string& top, bool topMayBeLink, const std::string& folder,
@@ -449,8 +467,11 @@ std::int64_t History::BeginRun(RunRecord run)
 {
     if (!problem_.empty())
         return 0;
-    run.source = AbsolutePath(run.source);
-    run.base = AbsolutePath(run.base);
+    // A run's files are named relative to the folder it started in: read that folder once,
+    // not for every row.
+    cwd_ = CurrentFolder();
+    run.source = AbsoluteIn(cwd_, run.source);
+    run.base = AbsoluteIn(cwd_, run.base);
     run.sourceIsLink = IsLink(run.source);
     run.baseIsLink = IsLink(run.base);
     if (!Exec("BEGIN IMMEDIATE"))
@@ -465,7 +486,7 @@ std::int64_t History::BeginRun(RunRecord run)
         .Bind(6, run.move)
         .BindText(7, run.options)
         .BindText(8, StateText(RunState::Running))
-        .Bind(9, AbsolutePath(run.madeBase))
+        .Bind(9, AbsoluteIn(cwd_, run.madeBase))
         .Bind(10, static_cast<std::int64_t>(::getpid()));
     if (!insert.Run()) {
         Fail("written");
@@ -496,7 +517,7 @@ void History::FolderUsed(const std::string& path, bool made)
     }
     Statement insert(db_, "INSERT INTO folders(run, path, made) VALUES(?,?,?) "
                           "ON CONFLICT(run, path) DO UPDATE SET made = made OR excluded.made");
-    if (!insert.Bind(1, runId_).Bind(2, AbsolutePath(path)).Bind(3, made).Run())
+    if (!insert.Bind(1, runId_).Bind(2, AbsoluteIn(cwd_, path)).Bind(3, made).Run())
         Fail("written");
     CommitWhenDue();
 }
@@ -517,8 +538,8 @@ void History::FileStored(const FileRecord& file)
     insert.Bind(1, runId_)
         .Bind(2, ++fileSeq_)
         .BindText(3, ActionText(file.action))
-        .Bind(4, AbsolutePath(file.source))
-        .Bind(5, AbsolutePath(file.dest));
+        .Bind(4, AbsoluteIn(cwd_, file.source))
+        .Bind(5, AbsoluteIn(cwd_, file.dest));
     BindIdentity(insert, 6, file.stored);
     if (file.hashed)
         insert.Bind(13, static_cast<std::int64_t>(file.hash));

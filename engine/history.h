@@ -160,6 +160,7 @@ private:
     sqlite3* db_;
     std::string path_;
     std::string problem_;
+    std::string cwd_; // the current folder when the run began: relative names are made absolute by it
     int lockFd_ = -1;
     std::int64_t runId_ = 0;
     std::int64_t fileSeq_ = 0;
