@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <utility>
 
+#include "engine/history.h"
 #include "engine/path_text.h"
 
 namespace engine {
@@ -190,8 +191,24 @@ FolderListing ListRunFolder(const RunOptions& options, SpecialFolders& folders,
     if (options.Recursive != 1)
         return ListOneFolder(options.SourceFolder, error);
     const DestBaseResult base = SettleDestBase(options, options.SourceFolder, folders, false);
-    return ListFolderTree(options.SourceFolder, base.error ? std::string() : base.path, {},
-                          error);
+    if (base.error)
+        return ListFolderTree(options.SourceFolder, std::string(), {}, error);
+    // The date folders earlier runs made directly in the destination base hold their output,
+    // whatever pattern made them: a run with another pattern must not sort them again.
+    std::set<std::string> madeByRuns;
+    const std::string prefix = AbsolutePath(base.path) + "/";
+    for (const std::string& made : FoldersMadeByRuns(base.path)) {
+        const std::string_view rest = std::string_view(made).substr(
+            made.compare(0, prefix.size(), prefix) == 0 ? prefix.size() : made.size());
+        if (!rest.empty() && rest.find('/') == std::string_view::npos)
+            madeByRuns.emplace(rest);
+    }
+    DateFolderTest isDateFolder;
+    if (!madeByRuns.empty())
+        isDateFolder = [&madeByRuns](std::string_view name) {
+            return madeByRuns.count(std::string(name)) != 0;
+        };
+    return ListFolderTree(options.SourceFolder, base.path, isDateFolder, error);
 }
 
 std::vector<std::string> ListRunFiles(const RunOptions& options, SpecialFolders& folders,

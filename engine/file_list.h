@@ -51,8 +51,10 @@ FolderListing ListFolderTree(const std::string& folder, const std::string& destB
 
 // The files a run of options takes from options.SourceFolder, as the window lists them and
 // velmora-cli hands them to the run: the folder's files, or with Recursive ListFolderTree.
-// Files that already lie in their date folder below the destination base are passed over by
-// the run itself (it knows their dates).
+// Folders directly in the destination base that the run history records as made by an earlier
+// run (and not removed by an undo) are not entered, whatever pattern made them. Files that
+// already lie in their date folder below the destination base are passed over by the run
+// itself (it knows their dates).
 FolderListing ListRunFolder(const RunOptions& options, SpecialFolders& folders,
                             std::error_code& error);
 

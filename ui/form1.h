@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "engine/classification_run.h"
+#include "engine/file_list.h"
 #include "engine/run_options.h"
 #include "settings/settings_file.h"
 
@@ -156,9 +157,12 @@ private:
     // form1_folder.cpp
     void SetUpFolderList();
     void ListFiles();
-    // The files of folder a run of the current options takes (engine::ListRunFiles).
-    std::vector<std::string> ListRunFiles(const QString& folder, std::error_code& error);
-    void ShowFiles(std::vector<std::string> names);
+    // The files of folder a run of the current options takes (engine::ListRunFolder), and
+    // what the listing passed over.
+    engine::FolderListing ListRunFolder(const QString& folder, std::error_code& error);
+    // Shows the listed files; what the listing passed over (another user's links, folders that
+    // cannot be read) is named in a notice.
+    void ShowFiles(engine::FolderListing listing);
     // Stops the folder list from following changes on disk until RefreshLists.
     void HoldFolderList();
     void SelectInFolderList();
@@ -235,6 +239,7 @@ private:
     bool followCurrentFolder_ = false; // keep Dir1's current folder in view while it loads
     bool followQueued_ = false;        // a FollowCurrentFolder scroll waits in the queue
     bool noticeShown_ = false;
+    bool skippedShown_ = false; // the notice names what the listing passed over
     bool running_ = false;
     bool ending_ = false; // the program is ending after a failure: closing saves nothing
     std::thread worker_;

@@ -91,7 +91,7 @@ bool Form1::SetSourceFolder(const QString& path)
     const QString folder = QDir::cleanPath(info.absoluteFilePath());
     // Read before anything changes: a folder that cannot be listed is not taken.
     std::error_code error;
-    std::vector<std::string> names = ListRunFiles(folder, error);
+    engine::FolderListing listing = ListRunFolder(folder, error);
     if (error) {
         return false;
     }
@@ -100,8 +100,8 @@ bool Form1::SetSourceFolder(const QString& path)
     // in it; what was opened elsewhere closes.
     dir1_->collapseAll();
     SelectInFolderList();
-    ShowFiles(std::move(names));
     ClearNotice();
+    ShowFiles(std::move(listing));
     ShowFolderPath();
     return true;
 }
@@ -197,13 +197,13 @@ void Form1::OnFolderActivated(const QModelIndex& index)
     const QString path = QDir::cleanPath(dirModel_->filePath(index));
     if (path != sourceFolder_) {
         sourceFolder_ = path;
-        ListFiles();
         ClearNotice();
+        ListFiles();
         ShowFolderPath();
     }
 }
 
-std::vector<std::string> Form1::ListRunFiles(const QString& folder, std::error_code& error)
+engine::FolderListing Form1::ListRunFolder(const QString& folder, std::error_code& error)
 {
     // The special folders as a run asks for them, for the destination base of Recursive.
     struct Folders : engine::SpecialFolders {
@@ -217,22 +217,39 @@ std::vector<std::string> Form1::ListRunFiles(const QString& folder, std::error_c
     } folders(desktop_, documents_);
     engine::RunOptions options = options_;
     options.SourceFolder = ToPath(folder);
-    return engine::ListRunFiles(options, folders, error);
+    return engine::ListRunFolder(options, folders, error);
 }
 
 void Form1::ListFiles()
 {
     std::error_code error;
-    std::vector<std::string> names = ListRunFiles(sourceFolder_, error);
+    engine::FolderListing listing = ListRunFolder(sourceFolder_, error);
     if (error) {
-        names.clear(); // a folder the user opened but may not read lists nothing
+        listing = {}; // a folder the user opened but may not read lists nothing
     }
-    ShowFiles(std::move(names));
+    ShowFiles(std::move(listing));
 }
 
-void Form1::ShowFiles(std::vector<std::string> names)
+void Form1::ShowFiles(engine::FolderListing listing)
 {
-    listedNames_ = std::move(names);
+    if (!listing.skipped.empty()) {
+        const engine::SkippedEntry& first = listing.skipped.front();
+        QString text = QString::fromUtf8("一覧に入れなかったもの %1 件: ")
+                           .arg(listing.skipped.size()) +
+                       FromPath(first.path) + QStringLiteral(" (") +
+                       QString::fromStdString(first.reason) + QStringLiteral(")");
+        ShowNotice(text);
+        QString all = text;
+        for (std::size_t i = 1; i < listing.skipped.size() && i < 20; ++i) {
+            all += QStringLiteral("\n") + FromPath(listing.skipped[i].path) + QStringLiteral(" (") +
+                   QString::fromStdString(listing.skipped[i].reason) + QStringLiteral(")");
+        }
+        progressBar1_->setToolTip(all);
+        skippedShown_ = true;
+    } else if (skippedShown_) {
+        ClearNotice();
+    }
+    listedNames_ = std::move(listing.names);
     QStringList shown;
     shown.reserve(static_cast<qsizetype>(listedNames_.size()));
     for (const std::string& name : listedNames_) {
@@ -362,6 +379,7 @@ void Form1::ShowNotice(const QString& text)
 
 void Form1::ClearNotice()
 {
+    skippedShown_ = false;
     HideBarText();
     progressBar1_->setToolTip(QString());
     noticeShown_ = false;

@@ -503,6 +503,14 @@ TEST_F(CliTest, CardImportedTwiceStoresEachPictureOnce)
               "1 file copied, 6 already there");
     EXPECT_EQ(Tree(src / "2002").size(), 7u);
     EXPECT_EQ(Tree(src / "DCIM").size(), 8u); // the card is as it was
+
+    // A later run with another pattern takes the card's pictures only: the folders the earlier
+    // runs made hold their output and are not sorted again.
+    o = Run({"--move", "--recursive", "--folders", "yymm", src.string()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find(',')), "7 files moved") << o.out;
+    EXPECT_EQ(Tree(src / "2002").size(), 7u);
+    EXPECT_EQ(Tree(src / "0204").size(), 7u);
 }
 
 TEST_F(CliTest, MoveIsUndoneExceptWhatWasChangedOrRemovedByHand)

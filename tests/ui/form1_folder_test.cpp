@@ -2,6 +2,7 @@
 // the folder list, the refresh button and the file-manager button.
 
 #include <optional>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QDir>
@@ -116,6 +117,7 @@ private slots:
     void chosenFolderIsReadable();
     void driveListMovesTheFolderList();
     void unreadableDriveKeepsTheFolderAndSaysSo();
+    void anotherUsersLinkIsLeftOutAndNamed();
     void refreshRereadsEverythingAndKeepsOpenFolders();
     void explorerOpensTheFolder();
 
@@ -444,6 +446,33 @@ void Form1FolderTest::unreadableDriveKeepsTheFolderAndSaysSo()
     QVERIFY(h.window->SetSourceFolder(QDir::tempPath()));
     QCOMPARE(uitest::Notice(*h.window), QString());
     QCOMPARE(bar->toolTip(), QString());
+}
+
+void Form1FolderTest::anotherUsersLinkIsLeftOutAndNamed()
+{
+    QTemporaryDir shared;
+    QVERIFY(Touch(shared.filePath("DSC_0001.JPG")));
+    const QByteArray link = QFile::encodeName(shared.filePath("DSC_0002.JPG"));
+    QVERIFY(::symlink("DSC_0001.JPG", link.constData()) == 0);
+    if (::lchown(link.constData(), 65534, 65534) != 0) {
+        QSKIP("only root can give a link to another user");
+    }
+    uitest::Harness h;
+    h.window->show();
+    QVERIFY(h.window->SetSourceFolder(shared.path()));
+    QCOMPARE(uitest::Listed(*h.window), QStringList({"DSC_0001.JPG"}));
+    const QString notice = uitest::Notice(*h.window).remove(QChar(0x200B));
+    QVERIFY2(notice.startsWith(QStringLiteral("一覧に入れなかったもの 1 件")), qPrintable(notice));
+    QVERIFY2(h.Find<QProgressBar>("ProgressBar1")->toolTip().contains(
+                 shared.filePath("DSC_0002.JPG") +
+                 QStringLiteral(" (a symbolic link that belongs to another user)")),
+             qPrintable(h.Find<QProgressBar>("ProgressBar1")->toolTip()));
+    QVERIFY(h.messages.empty());
+
+    // A folder without such links clears the notice.
+    QTemporaryDir other;
+    QVERIFY(h.window->SetSourceFolder(other.path()));
+    QCOMPARE(uitest::Notice(*h.window), QString());
 }
 
 void Form1FolderTest::refreshRereadsEverythingAndKeepsOpenFolders()
