@@ -233,14 +233,13 @@ void Form1::ListFiles()
 void Form1::ShowFiles(engine::FolderListing listing)
 {
     if (!listing.skipped.empty()) {
-        const engine::SkippedEntry& first = listing.skipped.front();
-        QString text = QString::fromUtf8("一覧に入れなかったもの %1 件: ")
-                           .arg(listing.skipped.size()) +
-                       FromPath(first.path) + QStringLiteral(" (") +
-                       QString::fromStdString(first.reason) + QStringLiteral(")");
-        ShowNotice(text);
-        QString all = text;
-        for (std::size_t i = 1; i < listing.skipped.size() && i < 20; ++i) {
+        // The bar has room for the count and a name; the tooltip gives each path and why.
+        const QString count = QString::fromUtf8("一覧に入れなかったもの %1 件")
+                                  .arg(listing.skipped.size());
+        const std::string& first = listing.skipped.front().path;
+        ShowNotice(count + QStringLiteral(": ") + FromPath(first.substr(first.rfind('/') + 1)));
+        QString all = count + QStringLiteral(":");
+        for (std::size_t i = 0; i < listing.skipped.size() && i < 20; ++i) {
             all += QStringLiteral("\n") + FromPath(listing.skipped[i].path) + QStringLiteral(" (") +
                    QString::fromStdString(listing.skipped[i].reason) + QStringLiteral(")");
         }
