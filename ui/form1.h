@@ -18,7 +18,6 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
-class QFileSystemModel;
 class QListWidget;
 class QMenu;
 class QMimeData;
@@ -27,6 +26,8 @@ class QPushButton;
 class QTreeView;
 
 namespace ui {
+
+class FolderTreeModel;
 
 // Client-area sizes of the window: the height never changes; the width is narrow while the
 // detail panel is hidden and wide while it is shown.
@@ -253,7 +254,7 @@ private:
     QProgressBar* progressBar1_ = nullptr;
     QComboBox* drive1_ = nullptr;
     QTreeView* dir1_ = nullptr;
-    QFileSystemModel* dirModel_ = nullptr;
+    FolderTreeModel* dirModel_ = nullptr;
     QListWidget* file1_ = nullptr;
     QCheckBox* check3_ = nullptr;
     QCheckBox* check4_ = nullptr;

@@ -6,12 +6,10 @@
 #include <algorithm>
 #include <functional>
 
-#include <QAbstractFileIconProvider>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QListWidget>
 #include <QProgressBar>
@@ -20,6 +18,7 @@
 #include <QTreeView>
 
 #include "engine/file_list.h"
+#include "ui/folder_tree_model.h"
 #include "ui/qt_path.h"
 
 namespace ui {
@@ -29,32 +28,6 @@ namespace {
 // The texts of the two notices.
 const char* const UnreadableDriveNotice = "%1 を読み取れません";
 const char* const ExplorerFailedNotice = "このフォルダを開けませんでした";
-
-// The folder model keeps a hidden row for every file of a folder it reads, and asks its icon
-// provider for the icon and type of each as it arrives, on the GUI thread. The default asks
-// the MIME database per file, which for a folder of 15,000 files takes longer than the run
-// that stored them. Folders keep what the default gives them; files get nothing.
-class FolderIconProvider : public QAbstractFileIconProvider {
-public:
-    using QAbstractFileIconProvider::icon;
-
-    QIcon icon(const QFileInfo& info) const override
-    {
-        return info.isDir() ? QAbstractFileIconProvider::icon(info) : QIcon();
-    }
-
-    QString type(const QFileInfo& info) const override
-    {
-        return info.isDir() ? QAbstractFileIconProvider::type(info) : QString();
-    }
-};
-
-// Shared by every model of every window; it must outlive them, so it is never deleted.
-QAbstractFileIconProvider* FolderIcons()
-{
-    static auto* const provider = new FolderIconProvider;
-    return provider;
-}
 
 } // namespace
 
@@ -264,7 +237,7 @@ void Form1::HoldFolderList()
     // A run makes its date folders in the folder the tree shows, thousands of them in a big
     // run: the tree would read the folder again after each. It stops following the disk
     // until the refresh at the end of the run, which reads everything once.
-    dirModel_->setOption(QFileSystemModel::DontWatchForChanges, true);
+    dirModel_->StopWatching();
     followCurrentFolder_ = false;
 }
 
@@ -292,22 +265,14 @@ void Form1::RefreshLists()
 {
     const QStringList expanded = ExpandedFolders();
     // A fresh model reads the folder tree anew, so folders made or removed since show up.
-    auto* model = new QFileSystemModel(this);
-    model->setIconProvider(FolderIcons());
-    model->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
-    model->setRootPath(QDir::rootPath());
+    auto* model = new FolderTreeModel(this);
     QItemSelectionModel* oldSelection = dir1_->selectionModel();
-    QFileSystemModel* oldModel = dirModel_;
+    FolderTreeModel* oldModel = dirModel_;
     dir1_->setModel(model);
     dirModel_ = model;
     delete oldSelection;
     delete oldModel;
-    for (int column = 1; column < model->columnCount(); ++column) {
-        dir1_->hideColumn(column);
-    }
-    connect(model, &QFileSystemModel::rowsInserted, this, &Form1::FollowCurrentFolder);
-    connect(model, &QFileSystemModel::layoutChanged, this, &Form1::FollowCurrentFolder);
-    connect(model, &QFileSystemModel::directoryLoaded, this, &Form1::FollowCurrentFolder);
+    connect(model, &FolderTreeModel::rowsInserted, this, &Form1::FollowCurrentFolder);
     connect(dir1_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { OnFolderActivated(current); });
     for (const QString& folder : expanded) {

@@ -6,7 +6,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFileSystemModel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryFile>
@@ -19,6 +18,7 @@
 #include "engine/file_list.h"
 #include "settings/settings_file.h"
 #include "tests/ui/form1_harness.h"
+#include "ui/folder_tree_model.h"
 
 namespace {
 
@@ -89,9 +89,9 @@ QStringList EngineListing(const QString& folder)
     return names;
 }
 
-QFileSystemModel* FolderModel(QTreeView* tree)
+ui::FolderTreeModel* FolderModel(QTreeView* tree)
 {
-    return qobject_cast<QFileSystemModel*>(tree->model());
+    return qobject_cast<ui::FolderTreeModel*>(tree->model());
 }
 
 bool Touch(const QString& path)
@@ -483,7 +483,7 @@ void Form1FolderTest::refreshRereadsEverythingAndKeepsOpenFolders()
     QVERIFY(QDir().mkpath(x) && QDir().mkpath(y1));
     QVERIFY(h.window->SetSourceFolder(x));
     auto* dir1 = h.Find<QTreeView>("Dir1");
-    QFileSystemModel* before = FolderModel(dir1);
+    ui::FolderTreeModel* before = FolderModel(dir1);
     dir1->expand(before->index(y));
     QCOMPARE(uitest::Listed(*h.window), QStringList());
 
@@ -491,7 +491,7 @@ void Form1FolderTest::refreshRereadsEverythingAndKeepsOpenFolders()
     QVERIFY(QDir().mkpath(tree.filePath("z")));
     QTest::mouseClick(h.Find<QPushButton>("RefreshButton"), Qt::LeftButton);
 
-    QFileSystemModel* after = FolderModel(dir1);
+    ui::FolderTreeModel* after = FolderModel(dir1);
     QVERIFY(after != before); // the tree was read anew
     QCOMPARE(h.window->SourceFolder(), x);
     QCOMPARE(after->filePath(dir1->currentIndex()), x);

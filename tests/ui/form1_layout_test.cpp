@@ -1,7 +1,6 @@
 // The window's controls: kinds, places, captions, tooltips, stacking, focus and the two widths.
 
 #include <QComboBox>
-#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include <QtTest>
 
 #include "tests/ui/form1_harness.h"
+#include "ui/folder_tree_model.h"
 
 namespace {
 
@@ -356,7 +356,7 @@ void Form1LayoutTest::folderListShowsTheSourceFolder()
     QVERIFY(QDir::setCurrent(before));
     h.window->show();
     auto* dir1 = h.Find<QTreeView>("Dir1");
-    auto* model = qobject_cast<QFileSystemModel*>(dir1->model());
+    auto* model = qobject_cast<ui::FolderTreeModel*>(dir1->model());
     QVERIFY(model != nullptr);
     QCOMPARE(model->filePath(dir1->currentIndex()), folder);
     QTRY_VERIFY(dir1->viewport()->rect().intersects(dir1->visualRect(dir1->currentIndex())));

@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QCursor>
 #include <QDir>
-#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QProgressBar>
@@ -14,6 +13,7 @@
 #include <QtTest>
 
 #include "tests/ui/form1_harness.h"
+#include "ui/folder_tree_model.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ QStringList Listed(const QListWidget* list)
 // Whether the folder list shows a folder (its model has read it).
 bool FolderListShows(QTreeView* tree, const QString& path)
 {
-    auto* model = qobject_cast<QFileSystemModel*>(tree->model());
+    auto* model = qobject_cast<ui::FolderTreeModel*>(tree->model());
     if (model == nullptr) {
         return false;
     }

@@ -3,12 +3,12 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFileSystemModel>
 #include <QPushButton>
 #include <QTreeView>
 #include <QtTest>
 
 #include "tests/ui/form1_harness.h"
+#include "ui/folder_tree_model.h"
 
 namespace {
 
@@ -305,8 +305,9 @@ void Form1StartUpTest::startFolder()
     const QString folder = fill(expected);
     QCOMPARE(h.window->SourceFolder(), folder);
     auto* dir1 = h.Find<QTreeView>("Dir1");
-    QCOMPARE(QDir::cleanPath(dir1->currentIndex().data(QFileSystemModel::FilePathRole).toString()),
-             folder);
+    QCOMPARE(
+        QDir::cleanPath(dir1->currentIndex().data(ui::FolderTreeModel::FilePathRole).toString()),
+        folder);
     QCOMPARE(uitest::Listed(*h.window), QStringList{listed});
     QCOMPARE(drive1->currentIndex(), drive);
 }
