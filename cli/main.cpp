@@ -77,6 +77,9 @@ Run:
       --keep-going           skip a file that cannot be read or stored, name it, and
                                go on (a full or read-only destination still stops
                                the run)
+      --keep-together        keep the files of a folder that share a base name
+                               (IMG_0001.CR3, .JPG, .XMP, .CR3.xmp, ...) together:
+                               the best-dated one's date, one folder, one name
       --runs                 list the runs of the history, newest first
       --undo[=ID]            undo the newest run not undone (or run ID; with FOLDER
                                the newest of that folder): moved files go back, copies
@@ -119,6 +122,7 @@ struct Overrides {
     bool lowerName = false, lowerExt = false, move = false, yyyy = false, model = false;
     bool mediaDates = false, nameDates = false, recursive = false, skipSame = false;
     bool keepGoing = false;
+    bool keepTogether = false;
     std::optional<std::string> dirTemplate; // set by --folders; empty for the five patterns
     std::string destPath;                   // set by --dest PATH: absolute
 };
@@ -307,6 +311,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
         {"--recursive", &o.recursive},
         {"--skip-same", &o.skipSame},
         {"--keep-going", &o.keepGoing},
+        {"--keep-together", &o.keepTogether},
         {"--dry-run", &line.dryRun},
         {"--verbose", &line.verbose},
         {"--quiet", &line.quiet},
@@ -679,6 +684,7 @@ int main(int argc, char* argv[])
             {&Overrides::recursive, &engine::RunOptions::Recursive, 1},
             {&Overrides::skipSame, &engine::RunOptions::SkipSame, 1},
             {&Overrides::keepGoing, &engine::RunOptions::KeepGoing, 1},
+            {&Overrides::keepTogether, &engine::RunOptions::KeepTogether, 1},
         };
     for (const auto& [flag, field, value] : flagOptions)
         if (o.*flag)

@@ -36,7 +36,7 @@ _velmora_cli()
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--folders= --dest= --names= --lower-name --lower-ext --yyyy
             --model --suffix= --media-dates --name-dates --move --recursive --skip-same
-            --keep-going --undo
+            --keep-going --keep-together --undo
             --runs --dry-run --settings --verbose
             --json --null -0 --quiet --help --version" -- "$cur"))
         # "--folders=" and the like wait for their value: no space after them.

@@ -1,5 +1,6 @@
 #include "engine/classification_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/companions.h"
 #include "engine/date_source.h"
 #include "engine/dest_folder.h"
 #include "engine/file_entry.h"
@@ -181,7 +183,8 @@ private:
             {"Move", options_.Move},           {"Suffix", options_.Suffix},
             {"YYYY", options_.YYYY},           {"Model", options_.Model},
             {"MediaDates", options_.MediaDates}, {"NameDates", options_.NameDates},
-            {"Recursive", options_.Recursive}, {"SkipSame", options_.SkipSame}};
+            {"Recursive", options_.Recursive}, {"SkipSame", options_.SkipSame},
+            {"KeepTogether", options_.KeepTogether}};
         for (const auto& [key, value] : flags)
             if (value != 0)
                 text += " " + std::string(key) + "=" + std::to_string(value);
@@ -252,6 +255,8 @@ private:
             std::string().swap(listed); // the record holds it now
         }
         n_ = records_.Size();
+        if (options_.KeepTogether == 1)
+            JoinCompanions(records_, options_);
         records_.CombSort();
         return true;
     }
@@ -331,6 +336,7 @@ private:
     bool SecondPass()
     {
         SerialCounter serial;
+        int groupSuffix = 0; // the clash suffix of the group of companions at hand
         // The records before, at and after the one stored, unpacked; the one after the last
         // file stays empty.
         FileEntry previous, current, next;
@@ -362,7 +368,7 @@ private:
                 static_cast<int>(static_cast<float>(i) / static_cast<float>(n_) * 100.0f));
             std::error_code reachError;
             std::string reachMessage;
-            const SourceRef source = tree_->Reach(listedName, reachError, reachMessage);
+            SourceRef source = tree_->Reach(listedName, reachError, reachMessage);
             std::vector<std::string> levels;
             std::string dateFolder;
             if (template_) {
@@ -377,12 +383,18 @@ private:
             if (source.dirFd >= 0 && !EnterFolder(dateFolder, levels))
                 return false;
             const long number = serial.BeforeFile(i == 0 ? nullptr : &previous, current);
+            const bool companion = records_.IsCompanion(i);
+            if (source.dirFd >= 0 && companion && !SameGroup(i - 1, i)) {
+                groupSuffix = GroupSuffix(i, current, dateFolder, number);
+                // Its probes reached the group's other files: reach this one again.
+                source = tree_->Reach(listedName, reachError, reachMessage);
+            }
             if (source.dirFd < 0) {
                 if (!FileFailed(
                         WithMessage(Failure(reachError, source.path, "read"), reachMessage)))
                     return false;
             } else if (!Store(current, static_cast<DateFrom>(records_.Tag(i)), source, dateFolder,
-                              number)) {
+                              number, companion ? groupSuffix : 0)) {
                 return false;
             }
             serial.AfterFile(current, next);
@@ -490,8 +502,70 @@ private:
         return true;
     }
 
+    // Records a and b (b follows a; a may be -1) are companions of one group.
+    bool SameGroup(std::size_t a, std::size_t b) const
+    {
+        return a < n_ && records_.IsCompanion(a) && records_.IsCompanion(b) &&
+               CompanionKey(records_.ListedName(a)) == CompanionKey(records_.ListedName(b));
+    }
+
+    // Whether name is free in the date folder for the listed file, or holds its very content
+    // with SkipSame: the test of the real run, or of the plan.
+    bool NameFits(const std::string& dateFolder, const std::string& name, const std::string& listed)
+    {
+        const std::string path = JoinPath(dateFolder, name);
+        const bool planned = settings_.dryRun && plannedPaths_.Contains(path);
+        const bool taken = settings_.dryRun ? planned || (absentFolders_.count(dateFolder) == 0 &&
+                                                          NameTaken(dateFolder, name))
+                                            : NameTakenAt(folder_.fd, name);
+        if (!taken || options_.SkipSame != 1)
+            return !taken;
+        std::error_code error;
+        std::string message;
+        const SourceRef source = tree_->Reach(listed, error, message);
+        if (source.dirFd < 0)
+            return true; // its store fails and names it: no reason to move the group on
+        if (!settings_.dryRun)
+            return CompareWithStored(folder_.fd, name, source, false).same;
+        const auto plannedSource = plannedSources_.find(path);
+        if (plannedSource != plannedSources_.end())
+            return CompareFiles(plannedSource->second, source, true).same;
+        return !planned && CompareFiles(path, source, false).same;
+    }
+
+    // The first clash suffix (0: none) under which every companion of the group that starts at
+    // record first fits (NameFits); 0 when there is none, and each member then resolves its own.
+    // A member whose name another member of the group gives too (IMG_0001.JPG and
+    // IMG_0001.jpg with lowered extensions) cannot share it and is left out of the test.
+    int GroupSuffix(std::size_t first, const FileEntry& firstEntry, const std::string& dateFolder,
+                    long number)
+    {
+        // All members share the stem: their date, base name and number.
+        const std::string stem =
+            NameStem(firstEntry, options_.RenamePattern, options_.YYYY, number);
+        std::map<std::string, std::string> members; // tail -> listed name of the first to give it
+        FileEntry entry;
+        for (std::size_t i = first; i < n_ && (i == first || SameGroup(i - 1, i)); ++i) {
+            if (i != first)
+                records_.Get(i, entry);
+            members.emplace(NameTail(i == first ? firstEntry : entry),
+                            std::string(records_.ListedName(i)));
+        }
+        for (int k = 0; k <= MaxSuffix; ++k) {
+            const auto fits = [&](const auto& member) {
+                return NameFits(dateFolder, SuffixedName(stem, member.first, options_.Suffix, k),
+                                member.second);
+            };
+            if (std::all_of(members.begin(), members.end(), fits))
+                return k;
+        }
+        return 0;
+    }
+
+    // groupSuffix: the clash suffix its group of companions takes; a free name below it is
+    // passed over, one holding the file's very content (SkipSame) is not.
     bool Store(const FileEntry& entry, DateFrom from, const SourceRef& sourceRef,
-               const std::string& dateFolder, long number)
+               const std::string& dateFolder, long number, int groupSuffix)
     {
         const std::string& source = sourceRef.path;
         const bool skipSame = options_.SkipSame == 1;
@@ -529,11 +603,21 @@ private:
             }
             return true;
         };
+        std::set<std::string> passedOver; // the group's names below its suffix
+        for (int k = 0; k < groupSuffix; ++k)
+            passedOver.insert(
+                SuffixedName(NameStem(entry, options_.RenamePattern, options_.YYYY, number),
+                             NameTail(entry), options_.Suffix, k));
+        const NameTakenTest takenInGroup = [&](const std::string& folder, const std::string& name) {
+            const bool isTaken = taken(folder, name);
+            return isTaken || (!same && passedOver.count(name) != 0);
+        };
         // A name can be taken between its resolution and the store; then resolve again. Each
         // round sees one more name taken, so this ends at the latest with an overflow.
         for (;;) {
-            const DestPath dest = MakeDestFilePath(entry, dateFolder, options_.RenamePattern,
-                                                   number, options_, taken);
+            const DestPath dest =
+                MakeDestFilePath(entry, dateFolder, options_.RenamePattern, number, options_,
+                                 groupSuffix > 0 ? takenInGroup : taken);
             if (dest.overflow) {
                 RunError error;
                 error.kind = RunError::Kind::SuffixOverflow;

@@ -31,10 +31,10 @@ struct RunError {
 
 struct RunResult {
     bool ok = true;
-    RunError error;              // when !ok
-    std::size_t filesStored = 0; // files stored (or planned, in a dry run)
-    std::size_t foldersMade = 0; // date folders this run created
-    std::size_t filesSame = 0;   // files already stored with the same content (SkipSame)
+    RunError error;               // when !ok
+    std::size_t filesStored = 0;  // files stored (or planned, in a dry run)
+    std::size_t foldersMade = 0;  // date folders this run created
+    std::size_t filesSame = 0;    // files already stored with the same content (SkipSame)
     std::size_t filesInPlace = 0; // Recursive: files that already lay in their date folder
     // KeepGoing: the files that could not be read or stored, each with its message; the run
     // went on without them.
@@ -88,6 +88,9 @@ struct RunSettings {
 // base or date folder the user cannot write. KeepGoing: a file that cannot be read or stored
 // (its own failure, not one of the destination as a whole: a full or read-only disk, a folder
 // that cannot be made) is skipped, named in result.skipped, and the run goes on.
+// KeepTogether: companions (companions.h) share the date of the best-dated of them, one date
+// folder, one base name and serial number, and one clash suffix, the first under which every
+// member's name is free (or, with SkipSame, holds that member's content).
 RunResult ClassificationRun(const RunOptions& options, RunHost& host,
                             const RunSettings& settings = {});
 

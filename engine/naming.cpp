@@ -86,23 +86,22 @@ bool NameTakenAt(int folderFd, const std::string& name)
     return false;
 }
 
+std::string SuffixedName(const std::string& stem, const std::string& tail, std::int16_t suffixStyle,
+                         int n)
+{
+    if (n == 0)
+        return stem + tail;
+    int width = suffixStyle == 0 ? 3 : 0;
+    const std::string number = SuffixText(n, width);
+    return stem + (suffixStyle == 0 ? "[" + number + "]" : number) + tail;
+}
+
 DestPath ResolveDestName(const std::string& folder, const std::string& stem,
                          const std::string& tail, std::int16_t suffixStyle,
                          const NameTakenTest& isTaken)
 {
-    const std::string plain = stem + tail;
-    if (!isTaken(folder, plain))
-        return {folder + "/" + plain, false};
-    for (int n = 1; n <= MaxSuffix; ++n) {
-        std::string suffix;
-        if (suffixStyle == 0) {
-            int width = 3;
-            suffix = "[" + SuffixText(n, width) + "]";
-        } else {
-            int width = 0;
-            suffix = SuffixText(n, width);
-        }
-        const std::string candidate = stem + suffix + tail;
+    for (int n = 0; n <= MaxSuffix; ++n) {
+        const std::string candidate = SuffixedName(stem, tail, suffixStyle, n);
         if (!isTaken(folder, candidate))
             return {folder + "/" + candidate, false};
     }

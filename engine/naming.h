@@ -65,6 +65,10 @@ struct DestPath {
                                        const std::string& tail, std::int16_t suffixStyle,
                                        const NameTakenTest& isTaken = NameTaken);
 
+// The name stem+suffix(n)+tail: n 0 gives stem+tail.
+std::string SuffixedName(const std::string& stem, const std::string& tail, std::int16_t suffixStyle,
+                         int n);
+
 // The full destination path of a record: its name by the rename pattern, resolved against
 // the folder's current content. Reads options.YYYY and options.Suffix.
 [[nodiscard]] DestPath MakeDestFilePath(const FileEntry& entry, const std::string& destFolder,

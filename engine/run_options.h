@@ -29,6 +29,7 @@ struct RunOptions {
     std::int16_t Recursive = 0;  // 1: the files of the subfolders too (file_list.h)
     std::int16_t SkipSame = 0;   // 1: a file already stored with the same content is not stored
     std::int16_t KeepGoing = 0;  // 1: a file that cannot be read or stored is skipped and named
+    std::int16_t KeepTogether = 0; // 1: files of a folder sharing a base name share date and name
     // Nested date folders ("yyyy/mm/dd", folder_template.h); empty: DirPattern decides.
     std::string DirTemplate;
     // With DestPattern 4: the absolute path of the folder the date folders are made in.

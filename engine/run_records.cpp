@@ -4,6 +4,8 @@
 #include <functional>
 #include <utility>
 
+#include "engine/companions.h"
+
 namespace engine {
 
 // A new field of FileEntry must be packed and unpacked by RecordTable; this fails to compile
@@ -92,6 +94,21 @@ void Put(char*& at, std::string_view text)
 
 void RecordTable::Add(const FileEntry& entry, std::string_view listedName, std::uint8_t tag)
 {
+    records_.push_back(Pack(entry, listedName, tag));
+}
+
+void RecordTable::Replace(std::size_t i, const FileEntry& entry, std::uint8_t tag)
+{
+    // The arena never moves what it holds: the old listed name can be copied from where it is.
+    Packed record = Pack(entry, ListedName(i), tag);
+    record.flags |= kCompanion;
+    records_[i] = record;
+}
+
+RecordTable::Packed RecordTable::Pack(const FileEntry& entry, std::string_view listedName,
+                                      std::uint8_t tag)
+{
+    static_assert(sizeof(Packed) == 32, "a record of a run without options stays 32 bytes");
     Packed record{};
     record.tag = tag;
     record.listedLength = static_cast<std::uint32_t>(listedName.size());
@@ -137,7 +154,7 @@ void RecordTable::Add(const FileEntry& entry, std::string_view listedName, std::
             Put(at, text);
         }
     }
-    records_.push_back(record);
+    return record;
 }
 
 std::string_view RecordTable::ListedName(std::size_t i) const
@@ -201,16 +218,27 @@ void RecordTable::Unpack(const Packed& record, FileEntry& entry) const
     BuildKeys(entry);
 }
 
+std::string RecordTable::NameKey(const Packed& record) const
+{
+    if ((record.flags & kCompanion) == 0)
+        return std::string(Name(record));
+    std::string key(CompanionKey({texts_.At(record.text), record.listedLength}));
+    key += '\0';
+    key += Name(record);
+    return key;
+}
+
 std::string RecordTable::SortKey(const Packed& record) const
 {
     std::string key;
     if (record.flags & kTextDate) {
         FileEntry entry;
         Unpack(record, entry);
-        return entry.SortKey;
+        key = entry.DateKey + entry.Hour + entry.Minute + entry.Second;
+    } else {
+        PutDigits(key, record.date, 14);
     }
-    PutDigits(key, record.date, 14);
-    key += Name(record);
+    key += NameKey(record);
     return key;
 }
 
@@ -219,7 +247,9 @@ int RecordTable::Compare(const Packed& a, const Packed& b) const
     if (((a.flags | b.flags) & kTextDate) == 0) {
         if (a.date != b.date)
             return a.date < b.date ? -1 : 1;
-        return Name(a).compare(Name(b));
+        if (((a.flags | b.flags) & kCompanion) == 0)
+            return Name(a).compare(Name(b));
+        return NameKey(a).compare(NameKey(b));
     }
     return SortKey(a).compare(SortKey(b));
 }

@@ -43,6 +43,12 @@ public:
     // was listed by, and a small number the run keeps with it (what dated the file).
     void Add(const FileEntry& entry, std::string_view listedName, std::uint8_t tag = 0);
 
+    // Replaces record i's fields and tag, keeping its listed name, and marks it as a companion
+    // (companions.h), whose sort key has its CompanionKey and a "\0" before its name, so that a
+    // group sorts together. The texts it had stay in the arena unused.
+    void Replace(std::size_t i, const FileEntry& entry, std::uint8_t tag);
+    bool IsCompanion(std::size_t i) const { return (records_[i].flags & kCompanion) != 0; }
+
     std::size_t Size() const { return records_.size(); }
     std::string_view ListedName(std::size_t i) const;
     std::uint8_t Tag(std::size_t i) const { return records_[i].tag; }
@@ -63,7 +69,8 @@ public:
 
     // Comb sort by SortKey: the gap shrinks by 1.3 each pass down to 1, and the passes at gap 1
     // go on until one makes no exchange. Keys are compared without being built where both
-    // dates are plain digits: the 14 digits as a number, then the name's bytes.
+    // dates are plain digits: the 14 digits as a number, then the name's bytes (a companion's
+    // key first).
     void CombSort();
 
 private:
@@ -80,16 +87,19 @@ private:
     // After the listed name, in this order: with kWide the three lengths as 32-bit numbers;
     // with kOwnName BaseName and Extension (else they are the listed name's last bytes);
     // CameraModel; with kTextDate the seven date texts, each after its 32-bit length.
-    static constexpr std::uint8_t kOwnName = 1;  // lowered, or otherwise not the listed name's end
-    static constexpr std::uint8_t kTextDate = 2; // date texts that are not plain fixed digits
-    static constexpr std::uint8_t kWide = 4;     // a length beyond 16 bits
+    static constexpr std::uint8_t kOwnName = 1;   // lowered, or otherwise not the listed name's end
+    static constexpr std::uint8_t kTextDate = 2;  // date texts that are not plain fixed digits
+    static constexpr std::uint8_t kWide = 4;      // a length beyond 16 bits
+    static constexpr std::uint8_t kCompanion = 8; // a member of a group of companions
 
     struct Lengths {
         std::size_t base, ext, camera;
         const char* rest; // where the texts after the lengths start
     };
     Lengths LengthsOf(const Packed& record) const;
+    Packed Pack(const FileEntry& entry, std::string_view listedName, std::uint8_t tag);
     std::string_view Name(const Packed& record) const; // BaseName + Extension
+    std::string NameKey(const Packed& record) const;   // the key after the date
     void Unpack(const Packed& record, FileEntry& entry) const;
     std::string SortKey(const Packed& record) const;
     int Compare(const Packed& a, const Packed& b) const;

@@ -22,7 +22,7 @@ struct KeyField {
 
 // The keys read from an INI file, in reading order. The first eight are also the lines of the
 // legacy layout, in the same order.
-constexpr std::array<KeyField, 17> Keys = {{
+constexpr std::array<KeyField, 18> Keys = {{
     {"DirPath", &SettingsTexts::DirPath},
     {"DirPattern", &SettingsTexts::DirPattern},
     {"RenamePattern", &SettingsTexts::RenamePattern},
@@ -39,6 +39,7 @@ constexpr std::array<KeyField, 17> Keys = {{
     {"Recursive", &SettingsTexts::Recursive},
     {"SkipSame", &SettingsTexts::SkipSame},
     {"KeepGoing", &SettingsTexts::KeepGoing},
+    {"KeepTogether", &SettingsTexts::KeepTogether},
     {"DirTemplate", &SettingsTexts::DirTemplate},
 }};
 constexpr std::size_t LegacyLineCount = 8;
@@ -124,6 +125,7 @@ bool SaveSettingsOrThrow(const std::string& file, const std::string& dirPath,
     setWhenOn("Recursive", options.Recursive == 1 ? 1 : 0);
     setWhenOn("SkipSame", options.SkipSame == 1 ? 1 : 0);
     setWhenOn("KeepGoing", options.KeepGoing == 1 ? 1 : 0);
+    setWhenOn("KeepTogether", options.KeepTogether == 1 ? 1 : 0);
     if (!options.DirTemplate.empty())
         set("DirTemplate", options.DirTemplate);
     else
@@ -281,6 +283,7 @@ engine::RunOptions ToRunOptions(const SettingsTexts& texts)
     options.Recursive = texts.Recursive == "1" ? 1 : 0;
     options.SkipSame = texts.SkipSame == "1" ? 1 : 0;
     options.KeepGoing = texts.KeepGoing == "1" ? 1 : 0;
+    options.KeepTogether = texts.KeepTogether == "1" ? 1 : 0;
     options.DirTemplate = texts.DirTemplate;
     return options;
 }

@@ -34,7 +34,7 @@ struct SettingsTexts {
     std::string DirPath, DirPattern, RenamePattern, DestPattern, FileNameCase, ExtCase, Move,
         Suffix, Detail, YYYY, Model;
     // Options beyond the window's panel; INI layout only.
-    std::string MediaDates, NameDates, Recursive, SkipSame, KeepGoing, DirTemplate;
+    std::string MediaDates, NameDates, Recursive, SkipSame, KeepGoing, DirTemplate, KeepTogether;
     // The destination of DestPattern 4, read whole: a path cut short would be another folder.
     std::string DestPath;
 };
@@ -53,8 +53,8 @@ bool ParseSettingNumber(std::string_view text, std::int16_t& value);
 // (empty DestPattern 1, empty Move and Suffix 0; DirPattern outside 1,3,4,5,7 gives 4,
 // RenamePattern outside 1..6 gives 1, DestPattern outside 1..3 gives 1 except 4 with a
 // DestPath, which chooses that folder; Detail, YYYY, Model
-// compared as texts; MediaDates, NameDates, Recursive, SkipSame and KeepGoing 1 only for
-// the text "1";
+// compared as texts; MediaDates, NameDates, Recursive, SkipSame, KeepGoing and KeepTogether 1
+// only for the text "1";
 // DirTemplate taken as it is, checked by the run). SourceFolder is set to
 // DirPath.
 // Detail is 1 for the no-file and legacy layouts, which carry none. FileNameCase 1 brings
@@ -63,7 +63,8 @@ bool ParseSettingNumber(std::string_view text, std::int16_t& value);
 engine::RunOptions ToRunOptions(const SettingsTexts& texts);
 
 // Writes the twelve keys to the file (Version, DirPath, then the options in table order;
-// Model removed when 0), then MediaDates, NameDates, Recursive, SkipSame and KeepGoing as "1"
+// Model removed when 0), then MediaDates, NameDates, Recursive, SkipSame, KeepGoing and
+// KeepTogether as "1"
 // when on and
 // DirTemplate when set, each removed when off, and DestPath only while DestPattern is 4
 // (a DestPath holding a line break cannot be written: DestPattern is then saved as 1),

@@ -37,6 +37,8 @@ const MenuOption kMenuOptions[] = {
      &settings::SettingsTexts::SkipSame},
     {"KeepGoingAction", "読めないファイルは飛ばす", &engine::RunOptions::KeepGoing,
      &settings::SettingsTexts::KeepGoing},
+    {"KeepTogetherAction", "同じ名前のファイルをまとめる", &engine::RunOptions::KeepTogether,
+     &settings::SettingsTexts::KeepTogether},
 };
 
 // The caption of the template entry: the template that is set, or what choosing it does.

@@ -89,7 +89,8 @@ TEST_F(SettingsFileTest, MediaAndNameDateKeysAreWrittenOnlyWhenOnLikeModel)
     for (const Case& c :
          {Case{&O::MediaDates, "MediaDates=1\r\n"}, Case{&O::NameDates, "NameDates=1\r\n"},
           Case{&O::Recursive, "Recursive=1\r\n"}, Case{&O::SkipSame, "SkipSame=1\r\n"},
-          Case{&O::KeepGoing, "KeepGoing=1\r\n"}}) {
+          Case{&O::KeepGoing, "KeepGoing=1\r\n"},
+          Case{&O::KeepTogether, "KeepTogether=1\r\n"}}) {
         SCOPED_TRACE(c.line);
         engine::RunOptions options;
         options.*c.field = 1;

@@ -285,6 +285,8 @@ void Form1HandlersTest::menuOptions_data()
                                     << "Frame4";
     QTest::newRow("KeepGoingAction") << "KeepGoing"
                                      << "Frame2";
+    QTest::newRow("KeepTogetherAction") << "KeepTogether"
+                                        << "Frame6";
 }
 
 // An option of the context menu: read at start, opened by a right click on the detail panel,
@@ -310,7 +312,8 @@ void Form1HandlersTest::menuOptions()
                : key == "NameDates" ? o.NameDates
                : key == "Recursive" ? o.Recursive
                : key == "SkipSame"  ? o.SkipSame
-                                    : o.KeepGoing;
+               : key == "KeepGoing" ? o.KeepGoing
+                                    : o.KeepTogether;
     };
     auto* action = h.window->findChild<QAction*>(QTest::currentDataTag());
     QVERIFY(action != nullptr);
@@ -335,7 +338,8 @@ void Form1HandlersTest::menuOptions()
              : key == "NameDates" ? texts.NameDates
              : key == "Recursive" ? texts.Recursive
              : key == "SkipSame"  ? texts.SkipSame
-                                  : texts.KeepGoing,
+             : key == "KeepGoing" ? texts.KeepGoing
+                                  : texts.KeepTogether,
              std::string());
 
     h.Reopen();
