@@ -193,21 +193,6 @@ std::string ProgramFolder()
     return engine::FolderOfPath(exe);
 }
 
-// path made absolute against the working folder, without trailing "/" (but "/" itself).
-std::string AbsolutePath(std::string path)
-{
-    if (path.front() != '/') {
-        std::string here(4096, '\0');
-        if (::getcwd(here.data(), here.size()) != nullptr) {
-            here.resize(std::strlen(here.c_str()));
-            path = engine::JoinPath(here, path);
-        }
-    }
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 // The arguments before "--": the ones a usage message can be about.
 std::vector<std::string> OptionWords(const std::vector<std::string>& args)
 {
@@ -375,7 +360,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
             const char* home = std::getenv("HOME");
             if ((path == "~" || path.rfind("~/", 0) == 0) && home != nullptr && home[0] == '/')
                 path.replace(0, 1, home);
-            o.destPath = AbsolutePath(path);
+            o.destPath = engine::AbsolutePath(path);
             continue;
         }
         if (!(o.*choices[k].field))

@@ -658,9 +658,10 @@ private:
             }
             if (settings_.beforeStore)
                 settings_.beforeStore(dest.path);
-            const StoreResult stored = options_.Move == 1
-                                           ? StoreMove(sourceRef, folder_, name, perFileFlush_)
-                                           : StoreCopy(sourceRef, folder_, name, perFileFlush_);
+            // A run that keeps a history hashes each copy it makes.
+            StoreResult stored =
+                options_.Move == 1 ? StoreMove(sourceRef, folder_, name, perFileFlush_, recording_)
+                                   : StoreCopy(sourceRef, folder_, name, perFileFlush_, recording_);
             switch (stored.status) {
             case StoreResult::Status::Stored:
                 unflushed_ = true;
@@ -675,7 +676,7 @@ private:
                     // A rename leaves no source; a copy's source is as it was read.
                     file.sourceKnown = options_.Move != 1 || stored.sourceLeft;
                     file.sourceId = stored.copied;
-                    history_->FileStored(file);
+                    history_->FileStored(std::move(file), std::move(stored.content));
                 }
                 Stored(source, dest.path);
                 return !stored.sourceLeft || SourceLeft(sourceRef, dest.path, stored, false);

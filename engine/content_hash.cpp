@@ -58,3 +58,78 @@ bool HashFile(int fd, std::uint64_t size, std::uint64_t& hash)
 }
 
 } // namespace engine
+
+namespace engine {
+
+FileHasher::~FileHasher()
+{
+    if (!worker_.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    added_.notify_one();
+    worker_.join();
+}
+
+void FileHasher::Add(UniqueFd fd, std::uint64_t size)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(Job{std::move(fd), size, false, {}});
+        ++pending_;
+    }
+    if (!worker_.joinable())
+        worker_ = std::thread([this] { Work(); });
+    added_.notify_one();
+}
+
+std::optional<FileHasher::Hashed> FileHasher::Take(bool wait)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (jobs_.empty())
+        return std::nullopt;
+    if (wait)
+        finished_.wait(lock, [this] { return jobs_.front().done; });
+    if (!jobs_.front().done)
+        return std::nullopt;
+    const Hashed result = jobs_.front().result;
+    jobs_.pop_front();
+    --pending_;
+    return result;
+}
+
+void FileHasher::Work()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        Job* job = nullptr;
+        added_.wait(lock, [&] {
+            if (stop_)
+                return true;
+            for (Job& j : jobs_)
+                if (!j.done) {
+                    job = &j;
+                    return true;
+                }
+            return stop_;
+        });
+        if (job == nullptr)
+            return;
+        // A deque keeps its elements in place while others are added at the back or taken
+        // from the front, and the front is taken only once it is done.
+        const int fd = job->fd.get();
+        const std::uint64_t size = job->size;
+        lock.unlock();
+        Hashed result;
+        result.ok = HashFile(fd, size, result.hash);
+        lock.lock();
+        job->result = result;
+        job->done = true;
+        job->fd = UniqueFd();
+        finished_.notify_one();
+    }
+}
+
+} // namespace engine

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <random>
@@ -64,7 +65,9 @@ struct CopyError {
 
 // Copies the bytes [from, to) of in to the same offsets of out: the kernel's copy first, plain
 // reads and writes where it cannot serve this pair of files or answers an early end of file.
-bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyError& error)
+// hash: fed every byte copied (plain reads then, so the bytes pass through this program).
+bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyError& error,
+               ContentHash* hash = nullptr)
 {
     off_t pos = from;
     while (pos < to) {
@@ -104,6 +107,8 @@ bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyErro
             error = {EIO, true};
             return false;
         }
+        if (hash != nullptr)
+            hash->Update(buffer.data(), static_cast<std::size_t>(got));
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::pwrite(out, buffer.data() + done,
                                          static_cast<std::size_t>(got - done), pos + done);
@@ -132,11 +137,15 @@ bool MayHaveHoles(const struct stat& st)
 // Copies the data of in (size bytes when opened) to out and keeps its holes (with holes
 // false: the file has none): only the ranges
 // that hold data are copied, and the size is set at the end, so a sparse file stays sparse.
-bool CopyBytes(int in, int out, off_t size, bool holes, std::uint64_t& copied, CopyError& error)
+// hash (only without holes): fed the whole content as it is copied.
+bool CopyBytes(int in, int out, off_t size, bool holes, std::uint64_t& copied, CopyError& error,
+               ContentHash* hash)
 {
-    bool kernelCopy = true;
+    // The kernel copies without the bytes passing through here; a hash needs them, and reading
+    // them once for both costs less than a second read for the hash.
+    bool kernelCopy = hash == nullptr;
     if (!holes) { // one range: no search for holes that cannot be there
-        if (size > 0 && !CopyRange(in, out, 0, size, kernelCopy, error))
+        if (size > 0 && !CopyRange(in, out, 0, size, kernelCopy, error, hash))
             return false;
         copied += static_cast<std::uint64_t>(size);
         return true;
@@ -297,7 +306,7 @@ StoreResult RenameOverHeldName(const FolderHandle& folder, const std::string& hi
 }
 
 StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
-                       const std::string& name, bool durable, Staging staging)
+                       const std::string& name, bool durable, bool keepContent, Staging staging)
 {
     const std::string& source = sourceRef.path;
     OpenedSource opened = OpenSourceFile(sourceRef);
@@ -317,15 +326,16 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
     std::string hidden;
     int outFd = -1;
     if (staging == Staging::Unnamed) {
-        outFd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        // Readable too: the run history hashes what was stored through it.
+        outFd = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (outFd < 0) {
             if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
-                return CopyStaged(sourceRef, folder, name, durable, Staging::Hidden);
+                return CopyStaged(sourceRef, folder, name, durable, keepContent, Staging::Hidden);
             return Failure(errno, destination, "create");
         }
     } else {
         hidden = HiddenName("part", name);
-        outFd = ::openat(dir, hidden.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        outFd = ::openat(dir, hidden.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
         if (outFd < 0)
             return Failure(errno, destination, "create");
     }
@@ -340,7 +350,13 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
 
     StoreResult result;
     CopyError copyError;
-    if (!CopyBytes(in.get(), out.get(), st.st_size, MayHaveHoles(st), result.bytes, copyError))
+    // The content hash of the copy, from the bytes it is made of; a file with holes is hashed
+    // afterwards through content.
+    std::optional<ContentHash> hash;
+    if (keepContent && !MayHaveHoles(st))
+        hash.emplace();
+    if (!CopyBytes(in.get(), out.get(), st.st_size, MayHaveHoles(st), result.bytes, copyError,
+                   hash ? &*hash : nullptr))
         return abandon(copyError.code, copyError.readSide ? source : destination,
                        copyError.readSide ? "read" : "write");
     // A file edited or replaced in place while it was read: the copy may mix two versions.
@@ -355,8 +371,6 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
                           "was left as it is.";
         return changed;
     }
-    // The history's hash of the copy, from the source's pages just read: the same bytes.
-    result.hashed = HashFile(in.get(), static_cast<std::uint64_t>(st.st_size), result.hash);
     if (const int error = CopyAttributes(in.get(), out.get(), st.st_mode))
         return abandon(error, destination, "write");
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -372,7 +386,7 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
             if (errno == EEXIST)
                 return Taken();
             if (errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV)
-                return CopyStaged(sourceRef, folder, name, durable, Staging::Hidden);
+                return CopyStaged(sourceRef, folder, name, durable, keepContent, Staging::Hidden);
             return Failure(errno, destination, "create");
         }
     } else if (::renameat2(dir, hidden.c_str(), dir, name.c_str(), RENAME_NOREPLACE) != 0) {
@@ -387,7 +401,7 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
         if (::linkat(dir, hidden.c_str(), dir, name.c_str(), 0) != 0) {
             const int linkError = errno;
             if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == EMLINK) {
-                const StoreResult renamed = RenameOverHeldName(folder, hidden, name);
+                StoreResult renamed = RenameOverHeldName(folder, hidden, name);
                 if (renamed.status != StoreResult::Status::Stored)
                     return renamed;
                 // Some of these file systems give a renamed file the time of the rename.
@@ -403,6 +417,12 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
     struct stat done {};
     if (::fstat(out.get(), &done) == 0)
         result.stored = IdentityOf(done);
+    if (hash) {
+        result.hashed = true;
+        result.hash = hash->Digest();
+    } else if (keepContent) {
+        result.content = UniqueFd(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
+    }
     if (out.Close() != 0) {
         const int closeError = errno;
         ::unlinkat(dir, name.c_str(), 0); // the name is ours: we just made it
@@ -458,13 +478,13 @@ StoreResult CheckRenamed(const SourceRef& sourceRef, const FolderHandle& folder,
 } // namespace
 
 StoreResult StoreCopy(const SourceRef& source, const FolderHandle& folder, const std::string& name,
-                      bool durable)
+                      bool durable, bool keepContent)
 {
-    return CopyStaged(source, folder, name, durable, Staging::Unnamed);
+    return CopyStaged(source, folder, name, durable, keepContent, Staging::Unnamed);
 }
 
 StoreResult StoreMove(const SourceRef& sourceRef, const FolderHandle& folder,
-                      const std::string& name, bool durable)
+                      const std::string& name, bool durable, bool keepContent)
 {
     const std::string& source = sourceRef.path;
     const int dir = sourceRef.dirFd;
@@ -496,7 +516,7 @@ StoreResult StoreMove(const SourceRef& sourceRef, const FolderHandle& folder,
         }
     }
     // Another file system, or a link: copy; the source goes once the copy is on disk.
-    StoreResult copied = StoreCopy(sourceRef, folder, name, durable);
+    StoreResult copied = StoreCopy(sourceRef, folder, name, durable, keepContent);
     copied.sourceLeft = copied.status == StoreResult::Status::Stored;
     return copied;
 }

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "engine/source_tree.h"
+#include "engine/unique_fd.h"
 
 namespace engine {
 
@@ -49,11 +50,13 @@ struct StoreResult {
     bool sourceLeft = false;
     FileIdentity copied;     // the source as it was copied (copies only)
     std::uint64_t bytes = 0; // bytes copied
-    // The stored file as it is under its final name, for the run history; and, for copies,
-    // the hash of its whole content (content_hash.h) when hashed.
+    // The stored file as it is under its final name, for the run history; and, for copies
+    // made with keepContent, the hash of its whole content (content_hash.h) taken from the
+    // bytes copied, or, where it could not be (holes), a descriptor to read it by.
     FileIdentity stored;
     bool hashed = false;
     std::uint64_t hash = 0;
+    UniqueFd content;
 };
 
 // Copies source (a symbolic link is followed; only a regular file is read, opened without
@@ -67,8 +70,9 @@ struct StoreResult {
 // caller flushes the file system (FlushFileSystem) before it relies on the copy.
 // The source is opened by OpenSourceFile: a link is followed only when it is the running
 // user's or root's.
+// keepContent: the result holds the copy's content hash, or a descriptor to take it by.
 StoreResult StoreCopy(const SourceRef& source, const FolderHandle& folder, const std::string& name,
-                      bool durable);
+                      bool durable, bool keepContent = false);
 inline StoreResult StoreCopy(const std::string& source, const FolderHandle& folder,
                              const std::string& name, bool durable)
 {
@@ -81,7 +85,7 @@ inline StoreResult StoreCopy(const std::string& source, const FolderHandle& fold
 // flushes the copy and then calls RemoveMovedSource. For a symbolic link only the link is
 // ever removed.
 StoreResult StoreMove(const SourceRef& source, const FolderHandle& folder, const std::string& name,
-                      bool durable);
+                      bool durable, bool keepContent = false);
 inline StoreResult StoreMove(const std::string& source, const FolderHandle& folder,
                              const std::string& name, bool durable)
 {

@@ -17,6 +17,70 @@
 
 namespace engine {
 
+// A prepared statement, finalized at the end of its scope. Binds are 1-based, columns 0-based.
+class SqlStatement {
+public:
+    SqlStatement(sqlite3* db, const char* sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+            stmt_ = nullptr;
+    }
+    ~SqlStatement() { sqlite3_finalize(stmt_); }
+    SqlStatement(const SqlStatement&) = delete;
+    SqlStatement& operator=(const SqlStatement&) = delete;
+    bool ok() const { return stmt_ != nullptr; }
+    SqlStatement& Bind(int i, std::int64_t value)
+    {
+        if (stmt_)
+            sqlite3_bind_int64(stmt_, i, value);
+        return *this;
+    }
+    SqlStatement& Bind(int i, const std::string& bytes)
+    {
+        if (stmt_)
+            sqlite3_bind_blob(stmt_, i, bytes.data(), static_cast<int>(bytes.size()),
+                              SQLITE_TRANSIENT);
+        return *this;
+    }
+    SqlStatement& BindText(int i, const std::string& text)
+    {
+        if (stmt_)
+            sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()),
+                              SQLITE_TRANSIENT);
+        return *this;
+    }
+    SqlStatement& BindNull(int i)
+    {
+        if (stmt_)
+            sqlite3_bind_null(stmt_, i);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+    // Steps once and makes the statement ready to be bound and run again.
+    bool Run()
+    {
+        const bool done = Step() == SQLITE_DONE;
+        if (stmt_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        }
+        return done;
+    }
+    std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+    std::string Bytes(int col) const
+    {
+        const void* data = sqlite3_column_blob(stmt_, col);
+        const int size = sqlite3_column_bytes(stmt_, col);
+        return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size))
+                    : std::string();
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
 namespace {
 
 constexpr int kSchemaVersion = 1;
@@ -26,6 +90,8 @@ constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kRowsPerCommit = 16;
 // An undo writes what became of its files in transactions of this many rows.
 constexpr std::int64_t kUndoRowsPerCommit = 1000;
+// Stored files whose hash may still be in the making while the run stores the next ones.
+constexpr std::size_t kHashesAhead = 16;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS runs(
@@ -68,60 +134,7 @@ CREATE TABLE IF NOT EXISTS files(
 CREATE INDEX IF NOT EXISTS runs_base ON runs(base);
 )";
 
-// A prepared statement, finalized at the end of its scope. Binds are 1-based, columns 0-based.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-            stmt_ = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    bool ok() const { return stmt_ != nullptr; }
-    Statement& Bind(int i, std::int64_t value)
-    {
-        if (stmt_)
-            sqlite3_bind_int64(stmt_, i, value);
-        return *this;
-    }
-    Statement& Bind(int i, const std::string& bytes)
-    {
-        if (stmt_)
-            sqlite3_bind_blob(stmt_, i, bytes.data(), static_cast<int>(bytes.size()),
-                              SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& BindText(int i, const std::string& text)
-    {
-        if (stmt_)
-            sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()),
-                              SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement& BindNull(int i)
-    {
-        if (stmt_)
-            sqlite3_bind_null(stmt_, i);
-        return *this;
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-    bool Run() { return Step() == SQLITE_DONE; }
-    std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
-    bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
-    std::string Bytes(int col) const
-    {
-        const void* data = sqlite3_column_blob(stmt_, col);
-        const int size = sqlite3_column_bytes(stmt_, col);
-        return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size))
-                    : std::string();
-    }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
+using Statement = SqlStatement;
 
 std::error_code MakeFolders(const std::string& folder)
 {
@@ -291,12 +304,15 @@ std::string CurrentFolder()
     return cwd;
 }
 
-// path made absolute against cwd (read once by the caller); unchanged when cwd is empty.
+// path made absolute against cwd (read once by the caller; unchanged when cwd is empty),
+// without leading "./" and trailing "/" (but "/" itself).
 std::string AbsoluteIn(const std::string& cwd, const std::string& path)
 {
-    if (path.empty() || path.front() == '/' || cwd.empty())
-        return path;
     std::string rest = path;
+    while (rest.size() > 1 && rest.back() == '/')
+        rest.pop_back();
+    if (rest.empty() || rest.front() == '/' || cwd.empty())
+        return rest;
     while (rest.rfind("./", 0) == 0)
         rest.erase(0, 2);
     if (rest == ".")
@@ -309,7 +325,7 @@ std::string AbsoluteIn(const std::string& cwd, const std::string& path)
 std::string AbsolutePath(const std::string& path)
 {
     if (path.empty() || path.front() == '/')
-        return path;
+        return AbsoluteIn({}, path);
     return AbsoluteIn(CurrentFolder(), path);
 }
 
@@ -350,6 +366,9 @@ History::History(sqlite3* db, std::string path) : db_(db), path_(std::move(path)
 
 History::~History()
 {
+    WriteHashedRows(true);
+    insertFile_.reset();
+    insertFolder_.reset();
     if (inTransaction_)
         Exec("COMMIT");
     sqlite3_close_v2(db_);
@@ -357,9 +376,27 @@ History::~History()
         ::close(lockFd_);
 }
 
+std::unique_ptr<History> History::Connect(const std::string& path, int flags, std::string& why)
+{
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
+    std::unique_ptr<History> history(new History(db, path)); // closes db in every case
+    if (opened != SQLITE_OK) {
+        why = sqlite3_errstr(opened);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 10000);
+    sqlite3_extended_result_codes(db, 1);
+    return history;
+}
+
 std::unique_ptr<History> History::Open(const std::string& path, std::string& problem)
 {
     problem.clear();
+    const auto cannotOpen = [&problem](const std::string& file, const std::string& why) {
+        problem = "no undo history: cannot open \"" + file + "\": " + why;
+        return nullptr;
+    };
     if (path.empty()) {
         problem = "no undo history: neither HOME nor XDG_STATE_HOME names a folder for it";
         return nullptr;
@@ -371,21 +408,14 @@ std::unique_ptr<History> History::Open(const std::string& path, std::string& pro
     }
     // Made private before SQLite opens it, so it is never readable by others.
     const int made = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (made < 0) {
-        problem = "no undo history: cannot open \"" + path + "\": " + std::strerror(errno);
-        return nullptr;
-    }
+    if (made < 0)
+        return cannotOpen(path, std::strerror(errno));
     ::close(made);
-    sqlite3* db = nullptr;
-    const int opened =
-        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
-    std::unique_ptr<History> history(new History(db, path));
-    if (opened != SQLITE_OK) {
-        problem = "no undo history: cannot open \"" + path + "\": " + sqlite3_errstr(opened);
-        return nullptr;
-    }
-    sqlite3_busy_timeout(db, 10000);
-    sqlite3_extended_result_codes(db, 1);
+    std::string why;
+    std::unique_ptr<History> history = Connect(path, SQLITE_OPEN_READWRITE, why);
+    if (!history)
+        return cannotOpen(path, why);
+    sqlite3* db = history->db_;
     bool read = false;
     std::int64_t found = -1;
     {
@@ -409,10 +439,8 @@ std::unique_ptr<History> History::Open(const std::string& path, std::string& pro
     }
     const std::string lockPath = JoinPath(FolderOfPath(path), "history.lock");
     history->lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (history->lockFd_ < 0) {
-        problem = "no undo history: cannot open \"" + lockPath + "\": " + std::strerror(errno);
-        return nullptr;
-    }
+    if (history->lockFd_ < 0)
+        return cannotOpen(lockPath, std::strerror(errno));
     return history;
 }
 
@@ -422,15 +450,10 @@ std::unique_ptr<History> History::OpenToRead(const std::string& path, std::strin
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0)
         return nullptr;
-    sqlite3* db = nullptr;
-    const int opened =
-        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr);
-    std::unique_ptr<History> history(new History(db, path));
-    if (opened != SQLITE_OK) {
-        problem = "cannot read the undo history \"" + path + "\": " + sqlite3_errstr(opened);
-        return nullptr;
-    }
-    sqlite3_busy_timeout(db, 10000);
+    std::string why;
+    std::unique_ptr<History> history = Connect(path, SQLITE_OPEN_READONLY, why);
+    if (!history)
+        problem = "cannot read the undo history \"" + path + "\": " + why;
     return history;
 }
 
@@ -503,40 +526,74 @@ std::int64_t History::BeginRun(RunRecord run)
     }
     runId_ = id;
     fileSeq_ = 0;
+    insertFile_ = std::make_unique<SqlStatement>(
+        db_, "INSERT INTO files(run, seq, action, source, dest, dev, ino, size, mtime, mtime_ns, "
+             "ctime, ctime_ns, hash, src_dev, src_ino, src_size, src_mtime, src_mtime_ns, "
+             "src_ctime, src_ctime_ns) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    insertFolder_ = std::make_unique<SqlStatement>(
+        db_, "INSERT INTO folders(run, path, made) VALUES(?,?,?) "
+             "ON CONFLICT(run, path) DO UPDATE SET made = made OR excluded.made");
     return id;
+}
+
+bool History::InTransaction()
+{
+    if (!inTransaction_) {
+        if (!Exec("BEGIN IMMEDIATE"))
+            return false;
+        inTransaction_ = true;
+    }
+    return true;
 }
 
 void History::FolderUsed(const std::string& path, bool made)
 {
-    if (runId_ == 0 || !problem_.empty())
+    if (runId_ == 0 || !problem_.empty() || !InTransaction())
         return;
-    if (!inTransaction_) {
-        if (!Exec("BEGIN IMMEDIATE"))
-            return;
-        inTransaction_ = true;
-    }
-    Statement insert(db_, "INSERT INTO folders(run, path, made) VALUES(?,?,?) "
-                          "ON CONFLICT(run, path) DO UPDATE SET made = made OR excluded.made");
-    if (!insert.Bind(1, runId_).Bind(2, AbsoluteIn(cwd_, path)).Bind(3, made).Run())
+    if (!insertFolder_->Bind(1, runId_).Bind(2, AbsoluteIn(cwd_, path)).Bind(3, made).Run())
         Fail("written");
     CommitWhenDue();
 }
 
-void History::FileStored(const FileRecord& file)
+void History::FileStored(FileRecord file, UniqueFd content)
 {
     if (runId_ == 0 || !problem_.empty())
         return;
-    if (!inTransaction_) {
-        if (!Exec("BEGIN IMMEDIATE"))
-            return;
-        inTransaction_ = true;
+    file.seq = ++fileSeq_;
+    const bool hashing = content.get() >= 0;
+    if (hashing)
+        hasher_.Add(std::move(content), static_cast<std::uint64_t>(file.stored.size));
+    // A row with no hash to wait for still waits behind older ones: rows go in in order.
+    waiting_.push_back({std::move(file), hashing});
+    WriteHashedRows(false);
+}
+
+// Writes the waiting rows whose hashes are known, oldest first; all: waits for every hash.
+// The run never gets more than kHashesAhead files ahead of its hashes.
+void History::WriteHashedRows(bool all)
+{
+    while (!waiting_.empty()) {
+        Waiting& row = waiting_.front();
+        if (row.hashing) {
+            const std::optional<FileHasher::Hashed> hashed =
+                hasher_.Take(all || hasher_.Pending() > kHashesAhead);
+            if (!hashed)
+                return;
+            row.file.hashed = hashed->ok;
+            row.file.hash = hashed->hash;
+        }
+        InsertFile(row.file);
+        waiting_.pop_front();
     }
-    Statement insert(db_, "INSERT INTO files(run, seq, action, source, dest, dev, ino, size, "
-                          "mtime, mtime_ns, ctime, ctime_ns, hash, src_dev, src_ino, src_size, "
-                          "src_mtime, src_mtime_ns, src_ctime, src_ctime_ns) "
-                          "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+}
+
+void History::InsertFile(const FileRecord& file)
+{
+    if (!problem_.empty() || !InTransaction())
+        return;
+    SqlStatement& insert = *insertFile_;
     insert.Bind(1, runId_)
-        .Bind(2, ++fileSeq_)
+        .Bind(2, file.seq)
         .BindText(3, ActionText(file.action))
         .Bind(4, AbsoluteIn(cwd_, file.source))
         .Bind(5, AbsoluteIn(cwd_, file.dest));
@@ -558,21 +615,25 @@ void History::FileStored(const FileRecord& file)
 void History::CommitWhenDue()
 {
     if (++pending_ >= kRowsPerCommit)
-        Commit(false);
+        CommitTransaction();
+}
+
+void History::CommitTransaction()
+{
+    if (!problem_.empty() || !inTransaction_)
+        return;
+    inTransaction_ = false;
+    pending_ = 0;
+    if (!Exec("COMMIT"))
+        Exec("ROLLBACK");
+    else
+        unsynced_ = true;
 }
 
 std::error_code History::Commit(bool durable)
 {
-    if (!problem_.empty())
-        return Error();
-    if (inTransaction_) {
-        inTransaction_ = false;
-        pending_ = 0;
-        if (!Exec("COMMIT"))
-            Exec("ROLLBACK");
-        else
-            unsynced_ = true;
-    }
+    WriteHashedRows(true);
+    CommitTransaction();
     if (durable && unsynced_ && problem_.empty()) {
         SyncLog();
         unsynced_ = false;
@@ -622,6 +683,8 @@ void History::EndRun(bool ok, std::int64_t files, std::int64_t same, std::int64_
     }
     LockByte(lockFd_, runId_, false);
     runId_ = 0;
+    insertFile_.reset();
+    insertFolder_.reset();
 }
 
 void History::Prune()
@@ -806,6 +869,37 @@ std::error_code History::AddNote(std::int64_t id, const std::string& note)
     return Error();
 }
 
+// A copy that a killed undo had hidden is back under its name, but the two renames changed
+// its change time: the recorded one follows them while the file is still the one stored
+// (device, inode, size, modification time and the hash of its whole content), so a later
+// undo still knows it.
+void History::KeepAfterRenames(std::int64_t id, const std::vector<FileRecord>& files, int dir,
+                               const std::string& name, const std::string& path)
+{
+    for (const FileRecord& file : files) {
+        if (file.dest != path || !file.hashed)
+            continue;
+        const UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            return;
+        FileIdentity now = IdentityOf(st);
+        now.changed = file.stored.changed;
+        std::uint64_t hash = 0;
+        if (!SameFile(now, file.stored) ||
+            !HashFile(fd.get(), static_cast<std::uint64_t>(st.st_size), hash) || hash != file.hash)
+            return;
+        Statement update(db_, "UPDATE files SET ctime = ?, ctime_ns = ? WHERE run = ? AND seq = ?");
+        if (!update.Bind(1, static_cast<std::int64_t>(st.st_ctim.tv_sec))
+                 .Bind(2, static_cast<std::int64_t>(st.st_ctim.tv_nsec))
+                 .Bind(3, id)
+                 .Bind(4, file.seq)
+                 .Run())
+            Fail("written");
+        return;
+    }
+}
+
 std::vector<std::string> History::RecoverKilledRuns()
 {
     std::vector<std::string> notes;
@@ -878,10 +972,13 @@ std::vector<std::string> History::RecoverKilledRuns()
                         original = candidate;
                 }
                 if (!original.empty() && ::renameat2(dir.get(), name.c_str(), dir.get(),
-                                                     original.c_str(), RENAME_NOREPLACE) == 0)
+                                                     original.c_str(), RENAME_NOREPLACE) == 0) {
                     ++putBack;
-                else
+                    if (name.rfind(".velmora-undo-", 0) == 0)
+                        KeepAfterRenames(run.id, files, dir.get(), original, JoinPath(path, original));
+                } else {
                     kept.push_back(JoinPath(path, name));
+                }
             }
         }
         const bool undoing = now->state == RunState::Undoing;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <set>
@@ -8,11 +9,14 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/content_hash.h"
 #include "engine/file_store.h"
 
 struct sqlite3;
 
 namespace engine {
+
+class SqlStatement;
 
 // The run history: one SQLite database (WAL mode) that keeps every run that stored anything
 // and every file it stored, so that a run can be undone. Tables:
@@ -33,7 +37,8 @@ namespace engine {
 // $HOME/.local/state/velmora/history.sqlite3; empty when neither is known.
 std::string HistoryPath();
 
-// path made absolute against the current folder (lexically; links are not resolved).
+// path made absolute against the current folder (lexically; links are not resolved), without
+// leading "./" and trailing "/" (but "/" itself).
 std::string AbsolutePath(const std::string& path);
 
 // Opens folder, which lies at or below top, for the *at calls: top as named (its last part
@@ -109,9 +114,12 @@ public:
     // and returns its id (0 after a problem); the other calls add rows to the open transaction.
     std::int64_t BeginRun(RunRecord run);
     void FolderUsed(const std::string& path, bool made);
-    void FileStored(const FileRecord& file);
-    // Commits the rows so far; durable: on disk before it returns (a moved source may be
-    // removed next). A problem is kept and returned.
+    // content: the stored file open for reading, when its hash is still to be taken. It is
+    // hashed on a thread of its own while the run goes on (file.hash is then ignored), and
+    // the row is written once the hash is known, at the latest by the next Commit.
+    void FileStored(FileRecord file, UniqueFd content = UniqueFd());
+    // Commits the rows so far (waiting for the hashes they need); durable: on disk before it
+    // returns (a moved source may be removed next). A problem is kept and returned.
     std::error_code Commit(bool durable);
     // Ends the run: counts, state done or failed, end time; commits durably and drops the lock.
     // A run that stored nothing and made nothing is removed.
@@ -150,10 +158,19 @@ public:
 
 private:
     History(sqlite3* db, std::string path);
+    // Opens the database at path with flags (links never followed) as every connection is
+    // opened; nothing, with SQLite's reason in why, when it cannot be opened.
+    static std::unique_ptr<History> Connect(const std::string& path, int flags, std::string& why);
     bool Exec(const char* sql);
+    bool InTransaction(); // opens one when none is open
+    void WriteHashedRows(bool all);
+    void InsertFile(const FileRecord& file);
+    void KeepAfterRenames(std::int64_t id, const std::vector<FileRecord>& files, int dir,
+                          const std::string& name, const std::string& path);
     bool Batch(); // a row more in the open transaction (opened when none is)
     void SyncLog();
     void CommitWhenDue();
+    void CommitTransaction(); // the rows written so far, without waiting for hashes
     bool Fail(const char* what);
     std::error_code Error() const;
 
@@ -165,6 +182,15 @@ private:
     std::int64_t runId_ = 0;
     std::int64_t fileSeq_ = 0;
     bool inTransaction_ = false;
+    // The run's statements, prepared once when it begins.
+    std::unique_ptr<SqlStatement> insertFile_, insertFolder_;
+    // Rows not yet written, oldest first; those hashing get their hash from hasher_, in order.
+    struct Waiting {
+        FileRecord file;
+        bool hashing = false;
+    };
+    std::deque<Waiting> waiting_;
+    FileHasher hasher_;
     std::int64_t pending_ = 0; // rows in the open transaction
     bool unsynced_ = false;    // commits since the log was last flushed
 };

@@ -7,7 +7,8 @@ namespace engine {
 // An owned file descriptor, closed at the end of its scope.
 class UniqueFd {
 public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd()
     {
         if (fd_ >= 0)
@@ -36,7 +37,7 @@ public:
     }
 
 private:
-    int fd_;
+    int fd_ = -1;
 };
 
 } // namespace engine

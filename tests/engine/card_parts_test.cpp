@@ -47,69 +47,61 @@ TEST(ContentHashTest, CoversTheWholeContentInAnyPieces)
     ::close(fd);
 }
 
-TEST(JsonLineTest, WritesAndReadsBackAnyBytes)
+// Files handed to the hashing thread come back in order, each with its own hash (or not ok),
+// whether taken at once, later, or never (the hasher ends without them).
+TEST(ContentHashTest, HashesFilesOnItsOwnThreadInOrder)
 {
-    const std::string names[] = {"plain.jpg",
-                                 "写真 2024.JPG",
-                                 std::string("bad\xff\xfe utf8"),
-                                 "quote\" back\\slash",
-                                 std::string("ctl\t\n\r\x01\x7f", 9),
-                                 std::string("nul\0in", 6),
-                                 "emoji 📷"};
-    for (const std::string& name : names) {
-        const std::string text = engine::JsonLine()
-                                     .Add("name", name)
-                                     .Add("n", std::int64_t{-42})
-                                     .AddUnsigned("big", UINT64_MAX)
-                                     .AddBool("on", true)
-                                     .Text();
-        ASSERT_EQ(text.back(), '\n');
-        EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line";
-        const auto object = engine::ParseJsonLine(text.substr(0, text.size() - 1));
-        ASSERT_TRUE(object) << text;
-        EXPECT_EQ(object->GetString("name"), name);
-        EXPECT_EQ(object->GetInt("n"), -42);
-        EXPECT_EQ(object->GetUnsigned("big"), UINT64_MAX);
-        EXPECT_EQ(object->GetBool("on"), true);
-        EXPECT_FALSE(object->GetString("n"));
-        EXPECT_FALSE(object->GetInt("big")); // does not fit
+    test::TempFolder dir;
+    const std::string contents[] = {"", "one", std::string(600 * 1024, 'z'), "short", "last"};
+    for (int round = 0; round < 3; ++round) {
+        engine::FileHasher hasher;
+        for (std::size_t i = 0; i < std::size(contents); ++i) {
+            const std::string path = dir / ("f" + std::to_string(i));
+            test::WriteFile(path, contents[i]);
+            // The file "short" is handed in with a size beyond its end.
+            const std::uint64_t size = contents[i].size() + (contents[i] == "short" ? 1 : 0);
+            hasher.Add(engine::UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), size);
+        }
+        EXPECT_EQ(hasher.Pending(), std::size(contents));
+        if (round == 2)
+            continue; // dropped unread
+        for (const std::string& content : contents) {
+            std::optional<engine::FileHasher::Hashed> hashed = hasher.Take(round == 0);
+            while (!hashed)
+                hashed = hasher.Take(false);
+            EXPECT_EQ(hashed->ok, content != "short") << content.size();
+            EXPECT_TRUE(!hashed->ok || hashed->hash == engine::HashBytes(content)) << content.size();
+        }
+        EXPECT_EQ(hasher.Pending(), 0u);
+        EXPECT_FALSE(hasher.Take(true));
     }
 }
 
-TEST(JsonLineTest, RefusesWhatItDoesNotWrite)
+// Any file name becomes one line of valid JSON: bytes that are not UTF-8 as \udcXX.
+TEST(JsonLineTest, WritesAnyBytesOnOneLine)
 {
-    const std::string refused[] = {
-        "",
-        "{",
-        "{\"a\":1",
-        "{\"a\":1}x",
-        "{\"a\":{}}",
-        "{\"a\":[1]}",
-        "{\"a\":1.5}",
-        "{\"a\":1e3}",
-        "{\"a\":01}",
-        "{\"a\":-}",
-        "{\"a\":123456789012345678901}",
-        "{\"a\":\"\\x\"}",
-        "{\"a\":\"\\ud800\"}",
-        "{\"a\":\"\\udc00\"}",
-        "{\"a\":\"tab\there\"}",
-        "{\"a\" 1}",
-        "{a:1}",
-        "[1]",
-        "{\"a\":tru}",
-        std::string(engine::kMaxJsonLine + 1, ' '),
+    const struct {
+        std::string name, quoted;
+    } cases[] = {
+        {"plain.jpg", "\"plain.jpg\""},
+        {"写真 2024.JPG", "\"写真 2024.JPG\""},
+        {std::string("bad\xff\xfe utf8"), "\"bad\\udcff\\udcfe utf8\""},
+        {"quote\" back\\slash", "\"quote\\\" back\\\\slash\""},
+        {std::string("ctl\t\n\r\x01\x7f", 8), "\"ctl\\t\\n\\u000d\\u0001\\u007f\""},
+        {std::string("nul\0in", 6), "\"nul\\u0000in\""},
     };
-    for (const std::string& line : refused)
-        EXPECT_FALSE(engine::ParseJsonLine(line)) << line;
-    std::string many = "{";
-    for (std::size_t i = 0; i <= engine::kMaxJsonMembers; ++i)
-        many += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":1";
-    EXPECT_FALSE(engine::ParseJsonLine(many + "}"));
-    const auto spaced =
-        engine::ParseJsonLine(" { \"a\" : \"\\u00e9\\ud83d\\udcf7\" , \"b\":null } ");
-    ASSERT_TRUE(spaced);
-    EXPECT_EQ(spaced->GetString("a"), "\xc3\xa9\xf0\x9f\x93\xb7");
+    for (const auto& c : cases) {
+        EXPECT_EQ(engine::JsonLine()
+                      .Add("name", c.name)
+                      .Add("n", std::int64_t{-42})
+                      .AddUnsigned("big", UINT64_MAX)
+                      .AddBool("on", true)
+                      .AddSeconds("s", 1.5)
+                      .Text(),
+                  "{\"name\":" + c.quoted +
+                      ",\"n\":-42,\"big\":18446744073709551615,\"on\":true,\"s\":1.500}\n")
+            << c.name;
+    }
 }
 
 TEST(FolderTemplateTest, ParsesTemplatesAndNamesTheirFolders)

@@ -98,6 +98,9 @@ TEST_F(HistoryTest, CopyIsRemovedOnlyWhenItIsTheStoredFileAndItsSourceHoldsTheSa
         Add("a.jpg", "photo");
         const engine::RunResult run = Run({});
         ASSERT_TRUE(run.ok && run.historyRun != 0) << run.historyProblem;
+        const std::vector<engine::FileRecord> rows = history->Files(run.historyRun);
+        ASSERT_EQ(rows.size(), 1u); // hashed while the run went on, written by its end
+        EXPECT_TRUE(rows[0].hashed && rows[0].hash == engine::HashBytes("photo"));
         const fs::path copy = src / "240301/a.jpg";
         c.change(src / "a.jpg", copy);
         const bool copyThere = fs::exists(copy);
