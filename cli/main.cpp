@@ -601,8 +601,11 @@ int UndoRun(const CommandLine& line)
                     line.dryRun ? "to remove" : "removed", static_cast<long long>(result.run.id),
                     cli::EscapedPath(result.run.source).c_str());
     }
-    if (std::fflush(stdout) != 0)
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "velmora-cli: cannot write to standard output: %s.\n",
+                     std::strerror(errno));
         return kRunFailed;
+    }
     return result.complete ? kDone : kRunFailed;
 }
 

@@ -236,6 +236,13 @@ private:
                                         ErrnoText(errno) + "): this may be the only copy";
             return false;
         }
+        struct stat a {}, b {};
+        if (::fstat(stored, &a) == 0 && ::fstat(in.get(), &b) == 0 && a.st_dev == b.st_dev &&
+            a.st_ino == b.st_ino) {
+            // A source replaced by a link to its copy (as tools that fold duplicates do).
+            why = "its source \"" + source + "\" leads to this very file: this is the only copy";
+            return false;
+        }
         ::lseek(stored, 0, SEEK_SET);
         if (!SameBytes(stored, in.get())) {
             why = "its source \"" + source + "\" no longer holds the same bytes: this copy may be "

@@ -91,6 +91,12 @@ TEST_F(HistoryTest, CopyIsRemovedOnlyWhenItIsTheStoredFileAndItsSourceHoldsTheSa
          },
          "changed since"},
         {"copy gone already", [](const fs::path&, const fs::path& c) { fs::remove(c); }, ""},
+        {"source replaced by a link to the copy",
+         [](const fs::path& s, const fs::path& c) {
+             fs::remove(s);
+             fs::create_symlink(c, s);
+         },
+         "leads to this very file: this is the only copy"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
