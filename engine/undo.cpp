@@ -296,7 +296,8 @@ private:
             const bool back = sourceTaken && S_ISREG(at.st_mode) &&
                               ((at.st_dev == file.stored.device && at.st_ino == file.stored.inode) ||
                                (file.sourceKnown && at.st_dev == file.sourceId.device &&
-                                at.st_ino == file.sourceId.inode));
+                                at.st_ino == file.sourceId.inode) ||
+                               CopiedBack(sourceDir, sourceName, file, at));
             return back ? AlreadyDone() : Leave(file.dest, "it is gone");
         }
         if (!S_ISREG(st.st_mode) || !SameFile(IdentityOf(st), file.stored))
@@ -332,6 +333,19 @@ private:
         if (errno != EXDEV)
             return Leave(file.dest, "it could not be moved back: " + ErrnoText(errno));
         CopyBack(file, dir, name, sourceDir, true);
+    }
+
+    // The source holds a copy of the stored file, whole: an undo across file systems copied it
+    // back and was killed before it could record so.
+    static bool CopiedBack(int sourceDir, const std::string& sourceName, const FileRecord& file,
+                           const struct stat& at)
+    {
+        if (!file.hashed || at.st_size != file.stored.size)
+            return false;
+        const UniqueFd fd(::openat(sourceDir, sourceName.c_str(), kReadFlags | O_NOFOLLOW));
+        std::uint64_t hash = 0;
+        return fd.get() >= 0 && HashFile(fd.get(), static_cast<std::uint64_t>(at.st_size), hash) &&
+               hash == file.hash;
     }
 
     // Copies the stored file back to its source name (flushed); with removeStored the stored
