@@ -689,6 +689,15 @@ int main(int argc, char* argv[])
         return Usage("no FOLDER given");
     line.folder = WithoutTrailingSlash(line.folder);
     options.SourceFolder = line.folder;
+    // The history is opened before the folder is read: a run killed earlier may have taken a
+    // source aside under a hidden name, and gets it its name back now, so that this run lists it.
+    std::unique_ptr<engine::History> history;
+    std::string historyProblem;
+    if (!line.dryRun) {
+        history = engine::History::Open(engine::HistoryPath(), historyProblem);
+        if (history)
+            history->RecoverKilledRuns();
+    }
     std::error_code listError;
     PlatformFolders specialFolders;
     engine::FolderListing listed = engine::ListRunFolder(options, specialFolders, listError);
@@ -714,15 +723,14 @@ int main(int argc, char* argv[])
                            done, !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
-    // The history is opened before the run, so that a run without one says so at its start.
-    std::unique_ptr<engine::History> history;
-    std::string historyProblem;
+    // A run without a history says so at its start.
     if (!line.dryRun && anyFiles) {
-        history = engine::History::Open(engine::HistoryPath(), historyProblem);
         if (!history)
             std::fprintf(stderr, "velmora-cli: %s; this run cannot be undone.\n",
                          historyProblem.c_str());
         runSettings.history = history.get();
+    } else {
+        historyProblem.clear();
     }
     runSettings.listedFolders = std::move(listed.folders);
     const auto start = std::chrono::steady_clock::now();

@@ -80,7 +80,16 @@ void Form1::ExecuteRun()
         worker_.join();
     }
     ClearNotice();
-    if (options_.Recursive == 1)
+    // A run killed earlier may have taken sources aside under hidden names: they get their
+    // names back first, so that the list this run takes holds them again.
+    bool recovered = false;
+    {
+        std::string problem;
+        const std::unique_ptr<engine::History> history =
+            engine::History::Open(engine::HistoryPath(), problem);
+        recovered = history && !history->RecoverKilledRuns().empty();
+    }
+    if (options_.Recursive == 1 || recovered)
         ListFiles(); // the options may have changed since the list was read
     auto host = std::make_unique<WindowRunHost>(this, progressBar1_, Options().SourceFolder,
                                                 listedNames_, desktop_(), documents_());

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -632,6 +634,37 @@ TEST_F(CliTest, KilledRunIsFinishedAndUndone)
             ++sources;
     }
     EXPECT_EQ(sources, 200u);
+}
+
+TEST_F(CliTest, MoveKilledBeforeASourceWentIsTakenUpByTheNextRun)
+{
+    // Across file systems a move copies, flushes, takes the source aside under a hidden name
+    // and removes it: the kill comes at that removal.
+    char shm[] = "/dev/shm/velmora-test-XXXXXX";
+    struct stat a {}, b {};
+    if (::mkdtemp(shm) == nullptr || ::stat(shm, &a) != 0 || ::stat(src.c_str(), &b) != 0 ||
+        a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    const fs::path dest = shm;
+    for (int i = 1; i <= 3; ++i)
+        Add("IMG_000" + std::to_string(i) + ".JPG", "photo " + std::to_string(i), 26);
+    runAs = "strace -f -o /dev/null -e inject=unlinkat:signal=SIGKILL:when=1 ";
+    Outcome o = Run({"--move", "--dest", dest.string(), src.string()});
+    EXPECT_EQ(o.status, 128 + SIGKILL) << o.err;
+    ASSERT_FALSE(Tree(src).empty());
+    EXPECT_EQ(Tree(src).front().rfind(".velmora-moved-", 0), 0u) << Tree(src).front();
+
+    // The next run gives the source its name back before it reads the folder, and moves it.
+    runAs.clear();
+    o = Run({"--move", "--dest", dest.string(), src.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find(',')), "3 files moved") << o.out;
+    EXPECT_TRUE(Tree(src).empty()) << Tree(src).front();
+    std::map<std::string, int> contents;
+    for (const std::string& name : Tree(dest))
+        ++contents[test::ReadFile(dest / name)];
+    EXPECT_EQ(contents.size(), 3u);
+    fs::remove_all(dest);
 }
 
 // Without a place for the history the run goes on and says so, at its start and in --json.
