@@ -10,6 +10,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -415,9 +416,11 @@ private:
         int parent = baseFd_;
         int owned = -1;
         std::string parentPath = destBase_;
+        storedHere_.clear();
         for (const std::string& level : levels) {
             const std::string path = parentPath + "/" + level;
             DateFolderResult opened = OpenDateFolder(parent, parentPath, level, true);
+            folderMadeHere_ = opened.created;
             CloseFd(owned);
             if (opened.error)
                 return FolderFailure(opened, path);
@@ -572,6 +575,11 @@ private:
         std::optional<SameContent> same;
         const NameTakenTest taken = [&](const std::string& folder, const std::string& name) {
             if (!settings_.dryRun) {
+                // A folder this run made holds only what it stored there: no status call per
+                // file. Should anything else appear in it, the store (which never replaces)
+                // says so, and names are resolved by status calls from then on.
+                if (folderMadeHere_ && !skipSame && storedHere_.count(NameKey(name)) == 0)
+                    return false;
                 if (!NameTakenAt(folder_.fd, name))
                     return false;
                 if (skipSame && !same) {
@@ -678,9 +686,12 @@ private:
                     file.sourceId = stored.copied;
                     history_->FileStored(std::move(file), std::move(stored.content));
                 }
+                if (folderMadeHere_)
+                    storedHere_.insert(NameKey(name));
                 Stored(source, dest.path);
                 return !stored.sourceLeft || SourceLeft(sourceRef, dest.path, stored, false);
             case StoreResult::Status::NameTaken:
+                folderMadeHere_ = false;
                 continue;
             case StoreResult::Status::Failed:
                 return StoreFailed(stored, source);
@@ -840,6 +851,14 @@ private:
     int baseFd_ = -1;
     std::size_t nameMax_ = 255;
     FolderHandle folder_; // the date folder of the file being stored, owned
+    bool folderMadeHere_ = false; // folder_ was made by this run and nothing else took a name
+    // Keys of the names this run stored in folder_ while folderMadeHere_: a key found there
+    // is checked on disk, so two names with one key cost a status call, never a wrong name.
+    std::unordered_set<std::uint64_t> storedHere_;
+    static std::uint64_t NameKey(const std::string& name)
+    {
+        return std::hash<std::string_view>{}(name);
+    }
     std::vector<FlushTarget> flushTargets_;
     bool perFileFlush_ = false;
     bool unflushed_ = false;

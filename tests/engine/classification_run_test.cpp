@@ -186,22 +186,32 @@ TEST_F(RunTest, FailureStopsAtThatFileAndKeepsTheRest)
 
 TEST_F(RunTest, ANameThatAppearsBeforeTheStoreIsNeverOverwritten)
 {
-    for (std::int16_t move : {0, 1}) {
-        test::TempFolder source;
-        test::FakeHost fake(source.str());
-        test::WriteFile(source / "a.txt", "mine");
-        test::SetLocalMTime(source / "a.txt", 2002, 4, 26, 1, 0, 0);
-        engine::RunSettings settings;
-        settings.beforeStore = [&](const std::string& destination) {
-            if (!fs::exists(destination) && destination.find("[") == std::string::npos)
-                test::WriteFile(destination, "someone else's");
-        };
-        RunOptions options;
-        options.Move = move;
-        ASSERT_TRUE(engine::ClassificationRun(options, fake, settings).ok);
-        EXPECT_EQ(test::ReadFile(source / "020426/a.txt"), "someone else's");
-        EXPECT_EQ(test::ReadFile(source / "020426/a[001].txt"), "mine");
-        EXPECT_EQ(fs::exists(source / "a.txt"), move == 0);
+    // In a date folder the run has just made, before its first store or after one; the later
+    // files of that folder are then named by what is on disk.
+    for (const char* taken : {"a.txt", "b.txt"}) {
+        for (std::int16_t move : {0, 1}) {
+            test::TempFolder source;
+            test::FakeHost fake(source.str());
+            for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+                test::WriteFile(source / name, std::string("mine ") + name);
+                test::SetLocalMTime(source / name, 2002, 4, 26, 1, 0, name[0] - 'a');
+            }
+            engine::RunSettings settings;
+            settings.beforeStore = [&](const std::string& destination) {
+                if (fs::path(destination).filename() == taken && !fs::exists(destination)) {
+                    test::WriteFile(destination, "someone else's");
+                    test::WriteFile(source / "020426/c.txt", "someone else's c");
+                }
+            };
+            RunOptions options;
+            options.Move = move;
+            ASSERT_TRUE(engine::ClassificationRun(options, fake, settings).ok);
+            EXPECT_EQ(test::ReadFile(source / "020426" / taken), "someone else's");
+            const std::string suffixed = std::string(taken, 1) + "[001].txt";
+            EXPECT_EQ(test::ReadFile(source / "020426" / suffixed), std::string("mine ") + taken);
+            EXPECT_EQ(test::ReadFile(source / "020426/c[001].txt"), "mine c.txt");
+            EXPECT_EQ(fs::exists(source / "a.txt"), move == 0);
+        }
     }
 }
 
