@@ -369,6 +369,7 @@ History::~History()
     WriteHashedRows(true);
     insertFile_.reset();
     insertFolder_.reset();
+    setFileState_.reset();
     if (inTransaction_)
         Exec("COMMIT");
     sqlite3_close_v2(db_);
@@ -840,8 +841,10 @@ std::error_code History::SetFileState(std::int64_t id, std::int64_t seq, FileRec
 {
     if (!Batch())
         return Error();
-    Statement update(db_, "UPDATE files SET state = ?, reason = ? WHERE run = ? AND seq = ?");
-    if (!update.BindText(1, FileStateText(state)).BindText(2, reason).Bind(3, id).Bind(4, seq).Run())
+    if (!setFileState_) // prepared once: an undo writes a row per file
+        setFileState_ = std::make_unique<SqlStatement>(
+            db_, "UPDATE files SET state = ?, reason = ? WHERE run = ? AND seq = ?");
+    if (!setFileState_->BindText(1, FileStateText(state)).BindText(2, reason).Bind(3, id).Bind(4, seq).Run())
         Fail("written");
     return Error();
 }

@@ -184,6 +184,7 @@ private:
     bool inTransaction_ = false;
     // The run's statements, prepared once when it begins.
     std::unique_ptr<SqlStatement> insertFile_, insertFolder_;
+    std::unique_ptr<SqlStatement> setFileState_; // an undo's, prepared at its first file
     // Rows not yet written, oldest first; those hashing get their hash from hasher_, in order.
     struct Waiting {
         FileRecord file;

@@ -272,14 +272,16 @@ private:
         if (stored.get() < 0)
             return Leave(file.dest, why);
         // The source is read as the run read it: by its path (a listed link is followed).
-        const UniqueFd sourceDir(::open(FolderOfPath(file.source).c_str(),
-                                        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (sourceDir.get() < 0 ||
-            !SourceHoldsSame(sourceDir.get(), NameOfPath(file.source), stored.get(), why,
-                             file.source))
-            return Leave(file.dest, sourceDir.get() < 0
-                                        ? "its source is gone: this is now the only copy"
-                                        : why);
+        const std::string sourcePath = FolderOfPath(file.source);
+        if (readSource_.path != sourcePath) {
+            readSource_.path = sourcePath;
+            readSource_.fd = UniqueFd(::open(sourcePath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        }
+        const int sourceDir = readSource_.fd.get();
+        if (sourceDir < 0 ||
+            !SourceHoldsSame(sourceDir, NameOfPath(file.source), stored.get(), why, file.source))
+            return Leave(file.dest, sourceDir < 0 ? "its source is gone: this is now the only copy"
+                                                  : why);
         RemoveCopy(file, dir, name);
     }
 
@@ -425,6 +427,7 @@ private:
     bool dryRun_;
     const FileRecord* current_ = nullptr;
     CachedFolder destFolder_, sourceFolder_;
+    CachedFolder readSource_; // a copy's source folder, opened by its path
     std::vector<std::string> gone_, emptied_; // dry run: what the undo would take away
 };
 
