@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <mutex>
+#include <set>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
@@ -208,11 +209,46 @@ int ReadPicture(const VelmoraPictureRequest& request, VelmoraPictureTags& tags)
 // A metadata item larger than this is not read.
 constexpr std::size_t kMaxMetadataBytes = 4 << 20;
 
+// libheif 1.15 reads the coded data of every image item, every tile of a grid, while it parses
+// a file, though only its metadata items are wanted here: for a phone's picture that is the
+// whole file. So a read beyond the head of kPlaceholderBytes or more is not done while
+// skipping: libheif gets a placeholder instead, zeros with a 16-byte record (kPlaceholder and
+// the read's position in the file) at every kPlaceholderStep bytes. libheif reads each extent
+// of an item on its own, so a metadata item that had a part read so begins with a record; the
+// file is then parsed again with those reads done.
+constexpr std::size_t kPlaceholderBytes = 4096;
+constexpr std::size_t kPlaceholderStep = 512;
+constexpr std::uint8_t kPlaceholder[8] = {0xFF, 'v', 'l', 'm', 'r', 'a', 0xFE, 0x00};
+
 // libheif's view of an open file: reads through pread, from the head where it holds them.
 struct HeifFile {
     const VelmoraPictureRequest& r;
     std::uint64_t pos = 0;
+    bool skipping = false;
+    std::set<std::uint64_t> placeholders; // where reads got a placeholder in this parse
+    std::set<std::uint64_t> readAnyway;   // where reads are done though skipping
 };
+
+// Whether bytes hold a record of a placeholder given at a position in placeholders; those
+// positions are added to found.
+bool HoldsPlaceholder(const std::vector<std::uint8_t>& bytes,
+                      const std::set<std::uint64_t>& placeholders, std::set<std::uint64_t>& found)
+{
+    bool any = false;
+    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), std::begin(kPlaceholder),
+                                                    std::end(kPlaceholder))) != bytes.end();
+         ++at) {
+        std::uint64_t position = 0;
+        if (bytes.end() - at < 16)
+            break;
+        std::memcpy(&position, &*at + 8, sizeof position);
+        if (placeholders.count(position) != 0) {
+            found.insert(position);
+            any = true;
+        }
+    }
+    return any;
+}
 
 std::int64_t HeifPosition(void* file)
 {
@@ -227,10 +263,19 @@ int HeifRead(void* out, std::size_t size, void* data)
     if (size == 0) // libheif may ask for nothing, with no buffer
         return 0;
     std::size_t got = size;
-    if (file.pos <= file.r.headSize && file.r.headSize - file.pos >= size)
+    if (file.pos <= file.r.headSize && file.r.headSize - file.pos >= size) {
         std::memcpy(out, file.r.head + file.pos, size);
-    else
+    } else if (file.skipping && size >= kPlaceholderBytes && file.readAnyway.count(file.pos) == 0) {
+        auto* bytes = static_cast<std::uint8_t*>(out);
+        std::memset(bytes, 0, size);
+        for (std::size_t at = 0; at + 16 <= size; at += kPlaceholderStep) {
+            std::memcpy(bytes + at, kPlaceholder, sizeof kPlaceholder);
+            std::memcpy(bytes + at + 8, &file.pos, sizeof file.pos);
+        }
+        file.placeholders.insert(file.pos);
+    } else {
         got = media::ReadAt(file.r.fd, file.pos, static_cast<std::uint8_t*>(out), size);
+    }
     file.pos += got;
     return got == size ? 0 : -1;
 }
@@ -299,36 +344,72 @@ std::size_t TiffStart(const std::vector<std::uint8_t>& item)
     return item.size();
 }
 
-// libheif reads the whole body of every top-level box while it parses a file, the image data
-// too: a file larger than a picture is (kMaxMapBytes, as for exiv2's maps) is not handed to it.
+// The metadata items of the primary image of a HEIF file: the Exif items, then the XMP items.
+struct HeifMetadata {
+    std::vector<std::vector<std::uint8_t>> exif, xmp;
+};
+
+// Parses the file through libheif; false when it cannot.
+bool ParseHeif(HeifFile& file, HeifMetadata& metadata)
+{
+    file.pos = 0;
+    file.placeholders.clear();
+    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
+                                                                   heif_context_free);
+    if (!context)
+        return false;
+    static heif_reader reader{1, HeifPosition, HeifRead, HeifSeek, HeifWait};
+    if (heif_context_read_from_reader(context.get(), &reader, &file, nullptr).code != heif_error_Ok)
+        return false;
+    heif_image_handle* primary = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
+        return false;
+    std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> image(
+        primary, heif_image_handle_release);
+    metadata.exif = HeifItems(image.get(), "Exif", nullptr);
+    metadata.xmp = HeifItems(image.get(), "mime", "application/rdf+xml");
+    return true;
+}
+
+// Files larger than a picture is (kMaxMapBytes, as for exiv2's maps) are not handed to libheif.
+// The file is parsed skipping large reads (kPlaceholderBytes); when a metadata item holds a
+// placeholder, again with those reads done; when that parse fails or still gives placeholders,
+// once more reading everything.
 int ReadHeif(const VelmoraPictureRequest& request, VelmoraPictureTags& tags)
 {
     if (request.size > kMaxMapBytes)
         return -1;
-    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
-                                                                    heif_context_free);
-    if (!context)
-        return -1;
-    static heif_reader reader{1, HeifPosition, HeifRead, HeifSeek, HeifWait};
-    HeifFile file{request};
-    if (heif_context_read_from_reader(context.get(), &reader, &file, nullptr).code != heif_error_Ok)
-        return -1;
-    heif_image_handle* primary = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
-        return -1;
-    std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> image(
-        primary, heif_image_handle_release);
+    HeifFile file{request, 0, false, {}, {}};
+    HeifMetadata metadata;
+    for (int pass = 0; pass < 3; ++pass) {
+        file.skipping = pass < 2;
+        if (!ParseHeif(file, metadata)) {
+            if (!file.skipping)
+                return -1;
+            pass = 1; // a placeholder may have spoilt the parse: next, read everything
+            continue;
+        }
+        std::set<std::uint64_t> found;
+        bool spoilt = false;
+        for (const auto* items : {&metadata.exif, &metadata.xmp})
+            for (const auto& item : *items)
+                spoilt = HoldsPlaceholder(item, file.placeholders, found) || spoilt;
+        if (!spoilt) // never after a pass that read everything: it gave no placeholder
+            break;
+        file.readAnyway.insert(found.begin(), found.end());
+    }
     Exiv2::ExifData exif;
-    for (const auto& item : HeifItems(image.get(), "Exif", nullptr)) {
+    for (const auto& item : metadata.exif) {
         const std::size_t at = TiffStart(item);
         if (at < item.size()) {
-            Exiv2::ExifParser::decode(exif, item.data() + at, static_cast<std::uint32_t>(item.size() - at));
+            Exiv2::ExifParser::decode(exif, item.data() + at,
+                                      static_cast<std::uint32_t>(item.size() - at));
             if (!exif.empty())
                 break;
         }
     }
     Exiv2::XmpData xmp;
-    for (const auto& item : HeifItems(image.get(), "mime", "application/rdf+xml")) {
+    for (const auto& item : metadata.xmp) {
         if (Exiv2::XmpParser::decode(xmp, std::string(item.begin(), item.end())) == 0 && !xmp.empty())
             break;
         xmp.clear();

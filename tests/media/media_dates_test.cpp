@@ -123,6 +123,7 @@ struct HeifLayout {
     std::string exifOffsetField = {}; // the Exif item's first 4 bytes; empty: the right one
     std::string tiff = {};            // empty: no Exif item
     std::string xmp = {};             // empty: no XMP item
+    std::size_t imageBytes = 64, exifPadding = 0;
 };
 
 std::string Heif(const HeifLayout& l)
@@ -132,10 +133,11 @@ std::string Heif(const HeifLayout& l)
         std::string type, content, data;
         int extents;
     };
-    std::vector<Item> items = {{1, "av01", "", std::string(64, 'P'), l.imageExtents}};
+    std::vector<Item> items = {{1, "av01", "", std::string(l.imageBytes, 'P'), l.imageExtents}};
     if (!l.tiff.empty()) {
         const std::string field = l.exifOffsetField.empty() ? BeN(6, 4) : l.exifOffsetField;
-        items.push_back({2, "Exif", "", field + std::string("Exif\0\0", 6) + l.tiff, l.exifExtents});
+        items.push_back({2, "Exif", "", field + std::string("Exif\0\0", 6) + l.tiff +
+                                        std::string(l.exifPadding, '\0'), l.exifExtents});
     }
     if (!l.xmp.empty())
         items.push_back({3, "mime", "application/rdf+xml", l.xmp, 1});
@@ -287,6 +289,9 @@ void MakeByteFiles(const fs::path& folder)
         {"heif-offset.heic", "heic", 0, 4, 4, 0, false, 1, 1, 2, std::string("\0\0\0\x40", 4)},
         {"heif-xmp.heic", "heic", 0, 4, 4, 0, false, 1, 1, 2, "", "", xmp},
         {"heif-both.heic", "heic", 0, 4, 4, 0, false, 1, 1, 2, "", tiff, xmp},
+        // Large items beyond the head: the image's reads skipped, the Exif item's done.
+        {"heif-large.heic", "heic", 1, 4, 4, 0, false, 1, 2, 2, "", tiff, "", 300000},
+        {"heif-largeexif.heic", "heic", 1, 4, 4, 0, false, 2, 2, 2, "", tiff, "", 300000, 20000},
     };
     for (HeifLayout layout : layouts) {
         if (std::string(layout.name) != "heif-xmp.heic")
@@ -363,6 +368,8 @@ TEST_F(MediaDatesTest, EveryFormatGivesItsCaptureDateAndCamera)
         {"heif-offset.heic", "20220102030405", "Canon EOS R5", false},
         {"heif-xmp.heic", "20230708223101", "", false},       // the offset is not applied
         {"heif-both.heic", "20220102030405", "Canon EOS R5", false}, // EXIF's original first
+        {"heif-large.heic", "20220102030405", "Canon EOS R5", false},
+        {"heif-largeexif.heic", "20220102030405", "Canon EOS R5", false},
         {"later.heic", "20210304050607", "Acme Z10", true},
         {"xmp.heic", "20220506070809", "", true},
         {"xmp.jpg", "20220506070809", "", true}, // not IFD0's modification date
