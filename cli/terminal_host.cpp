@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <utility>
 
+#include "engine/base/path_text.h"
 #include "engine/json_line.h"
-#include "engine/path_text.h"
 #include "platform/special_folders.h"
 
 namespace cli {

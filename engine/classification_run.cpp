@@ -14,20 +14,20 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/file_entry.h"
+#include "engine/base/path_text.h"
+#include "engine/base/unique_fd.h"
 #include "engine/companions.h"
-#include "engine/date_source.h"
-#include "engine/dest_folder.h"
-#include "engine/file_entry.h"
-#include "engine/file_store.h"
-#include "engine/folder_template.h"
-#include "engine/history.h"
-#include "engine/naming.h"
-#include "engine/open_dates.h"
-#include "engine/path_text.h"
+#include "engine/dating/date_source.h"
+#include "engine/dating/open_dates.h"
+#include "engine/history/history.h"
+#include "engine/naming/folder_template.h"
+#include "engine/naming/naming.h"
 #include "engine/run_records.h"
-#include "engine/same_content.h"
-#include "engine/source_tree.h"
-#include "engine/unique_fd.h"
+#include "engine/storing/dest_folder.h"
+#include "engine/storing/file_store.h"
+#include "engine/storing/same_content.h"
+#include "engine/storing/source_tree.h"
 
 namespace engine {
 

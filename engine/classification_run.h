@@ -7,9 +7,9 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/base/run_options.h"
 #include "engine/run_host.h"
-#include "engine/run_options.h"
-#include "engine/source_tree.h"
+#include "engine/storing/source_tree.h"
 
 namespace engine {
 

@@ -7,8 +7,8 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/date_source.h"
-#include "engine/path_text.h"
+#include "engine/base/path_text.h"
+#include "engine/dating/date_source.h"
 #include "engine/run_records.h"
 
 namespace engine {

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "engine/file_entry.h"
-#include "engine/run_options.h"
+#include "engine/base/file_entry.h"
+#include "engine/base/run_options.h"
 
 namespace engine {
 

@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <utility>
 
-#include "engine/history.h"
-#include "engine/path_text.h"
+#include "engine/base/path_text.h"
+#include "engine/history/history.h"
 
 namespace engine {
 

@@ -6,9 +6,9 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/dest_folder.h"
-#include "engine/run_options.h"
-#include "engine/source_tree.h"
+#include "engine/base/run_options.h"
+#include "engine/storing/dest_folder.h"
+#include "engine/storing/source_tree.h"
 
 namespace engine {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/json_text.h"
+#include "engine/base/json_text.h"
 
 namespace engine {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/date_source.h"
-#include "engine/dest_folder.h"
+#include "engine/dating/date_source.h"
+#include "engine/storing/dest_folder.h"
 
 namespace engine {
 

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/file_entry.h"
+#include "engine/base/file_entry.h"
 
 namespace engine {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/exif_reader.h"
+#include "engine/dating/exif_reader.h"
 #include "fuzz/fuzz_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/date_source.h"
+#include "engine/dating/date_source.h"
 #include "fuzz/fuzz_checks.h"
 #include "media/avchd.h"
 #include "media/picture_tags.h"

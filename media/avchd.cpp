@@ -6,7 +6,7 @@
 #include <map>
 #include <vector>
 
-#include "engine/date_source.h"
+#include "engine/dating/date_source.h"
 
 namespace media {
 

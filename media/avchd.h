@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/exif_reader.h"
+#include "engine/dating/exif_reader.h"
 #include "media/video_boxes.h"
 
 // Camcorder AVCHD files (.MTS, .M2TS): MPEG transport streams whose H.264 video carries the

@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/open_file.h"
+#include "engine/base/open_file.h"
 #include "media/avchd.h"
 #include "media/exiv2_pictures.h"
 #include "media/picture_tags.h"

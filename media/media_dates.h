@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/date_source.h"
+#include "engine/dating/date_source.h"
 
 namespace media {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "engine/date_source.h"
+#include "engine/dating/date_source.h"
 
 namespace media {
 

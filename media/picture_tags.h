@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/exif_reader.h"
+#include "engine/dating/exif_reader.h"
 
 // Small bounded readers of picture metadata that need no library: the tags of a TIFF block
 // (a CR3's CMT boxes), a PNG's "Creation Time" text, and the date texts of XMP and PNG.

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/date_source.h"
+#include "engine/dating/date_source.h"
 
 namespace media {
 

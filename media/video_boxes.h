@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/exif_reader.h"
+#include "engine/dating/exif_reader.h"
 
 namespace media {
 

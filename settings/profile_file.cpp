@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/path_text.h"
+#include "engine/base/path_text.h"
 
 namespace settings {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/run_options.h"
+#include "engine/base/run_options.h"
 #include "settings/profile_file.h"
 
 namespace settings {

@@ -20,7 +20,7 @@
 #include <QStorageInfo>
 #include <QUrl>
 
-#include "engine/naming.h"
+#include "engine/naming/naming.h"
 #include "platform/special_folders.h"
 #include "settings/settings_file.h"
 #include "ui/qt_path.h"

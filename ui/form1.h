@@ -10,9 +10,9 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "engine/base/run_options.h"
 #include "engine/classification_run.h"
 #include "engine/file_list.h"
-#include "engine/run_options.h"
 #include "settings/settings_file.h"
 
 class QButtonGroup;

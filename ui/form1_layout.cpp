@@ -16,7 +16,7 @@
 #include <QRadioButton>
 #include <QTreeView>
 
-#include "engine/naming.h"
+#include "engine/naming/naming.h"
 
 namespace ui {
 

@@ -7,9 +7,9 @@
 #include <QGroupBox>
 #include <QMenu>
 
-#include "engine/folder_template.h"
-#include "engine/history.h"
-#include "engine/undo.h"
+#include "engine/history/history.h"
+#include "engine/history/undo.h"
+#include "engine/naming/folder_template.h"
 #include "ui/form1.h"
 #include "ui/qt_path.h"
 #include "ui/template_dialog.h"

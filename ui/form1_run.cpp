@@ -11,8 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "engine/history.h"
-#include "engine/naming.h"
+#include "engine/history/history.h"
+#include "engine/naming/naming.h"
 #include "engine/run_host.h"
 #include "ui/qt_path.h"
 

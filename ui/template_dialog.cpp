@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "engine/folder_template.h"
+#include "engine/naming/folder_template.h"
 #include "ui/qt_path.h"
 
 namespace ui {

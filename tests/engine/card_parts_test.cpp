@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "engine/content_hash.h"
-#include "engine/folder_template.h"
 #include "engine/json_line.h"
+#include "engine/naming/folder_template.h"
+#include "engine/storing/content_hash.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

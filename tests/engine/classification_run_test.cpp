@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "engine/naming.h"
+#include "engine/naming/naming.h"
 #include "tests/support/exif_builder.h"
 #include "tests/support/run_host.h"
 #include "tests/support/temp_folder.h"

@@ -1,12 +1,12 @@
 // The order of the date sources: EXIF reader, media dates, name dates, file time.
-#include "engine/date_source.h"
+#include "engine/dating/date_source.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "engine/open_dates.h"
+#include "engine/dating/open_dates.h"
 #include "tests/support/exif_builder.h"
 #include "tests/support/temp_folder.h"
 

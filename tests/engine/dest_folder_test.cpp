@@ -1,4 +1,4 @@
-#include "engine/dest_folder.h"
+#include "engine/storing/dest_folder.h"
 
 #include <cerrno>
 #include <fcntl.h>

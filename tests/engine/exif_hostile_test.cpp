@@ -3,12 +3,12 @@
 // non-ASCII texts, and every truncation of real-looking heads. Whatever the bytes, the reader
 // keeps its promises: no crash, no read outside the head, and nothing it hands on can steer a
 // path outside the destination or put a control character into a name.
-#include "engine/exif_reader.h"
+#include "engine/dating/exif_reader.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "engine/dest_folder.h"
+#include "engine/storing/dest_folder.h"
 #include "tests/support/exif_builder.h"
 #include "tests/support/temp_folder.h"
 

@@ -1,4 +1,4 @@
-#include "engine/exif_reader.h"
+#include "engine/dating/exif_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/file_entry.h"
+#include "engine/base/file_entry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/file_store.h"
+#include "engine/storing/file_store.h"
 
 #include <csignal>
 #include <filesystem>

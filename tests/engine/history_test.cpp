@@ -9,8 +9,8 @@
 
 #include "engine/classification_run.h"
 #include "engine/file_list.h"
-#include "engine/history.h"
-#include "engine/undo.h"
+#include "engine/history/history.h"
+#include "engine/history/undo.h"
 #include "tests/support/run_host.h"
 #include "tests/support/temp_folder.h"
 

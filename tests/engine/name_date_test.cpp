@@ -5,7 +5,7 @@
 #include <string>
 #include <gtest/gtest.h>
 
-#include "engine/name_date.h"
+#include "engine/dating/name_date.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/naming.h"
+#include "engine/naming/naming.h"
 
 #include <filesystem>
 #include <string>

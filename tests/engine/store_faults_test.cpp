@@ -3,7 +3,7 @@
 // no-replace rename; a copy_file_range may report the end of a file early. This test program
 // wraps the C library calls the store makes; the wrappers pass every call through unchanged
 // unless a test switches a fault on.
-#include "engine/file_store.h"
+#include "engine/storing/file_store.h"
 
 #include "engine/classification_run.h"
 #include "tests/support/run_host.h"

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "engine/classification_run.h"
-#include "engine/exif_reader.h"
-#include "engine/file_store.h"
+#include "engine/dating/exif_reader.h"
+#include "engine/storing/file_store.h"
 #include "tests/support/run_host.h"
 #include "tests/support/store.h"
 #include "tests/support/temp_folder.h"

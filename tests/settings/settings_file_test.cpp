@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/path_text.h"
+#include "engine/base/path_text.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

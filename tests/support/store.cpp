@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "engine/path_text.h"
+#include "engine/base/path_text.h"
 
 namespace test {
 

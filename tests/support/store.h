@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/file_store.h"
+#include "engine/storing/file_store.h"
 
 namespace test {
 

@@ -13,7 +13,7 @@
 #include <QUrl>
 #include <QtTest>
 
-#include "engine/path_text.h"
+#include "engine/base/path_text.h"
 
 #include "engine/file_list.h"
 #include "settings/settings_file.h"
