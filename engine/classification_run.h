@@ -1,5 +1,9 @@
 #pragma once
 
+// The run: the folder's files listed, each dated (dating/), named (naming/), stored (storing/)
+// and recorded (history/). The files in engine/ itself are the run's; the parts below never
+// include them, and base/ includes none of the others.
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -1,5 +1,9 @@
 #pragma once
 
+// Base: what every part of the engine speaks: the run's options, a file's record, path and
+// UTF-8 text, JSON text, owned descriptors, opening a file without blocking. The standard
+// library only.
+
 #include <cstdint>
 #include <string>
 

@@ -1,5 +1,9 @@
 #pragma once
 
+// Dating: the date a file is sorted by. The EXIF reader of camera JPEGs and the one raw format,
+// dates in file names, and the order in which the sources are asked; the media-date reader
+// comes in from outside as a DateSource. Uses the standard library and engine/base only.
+
 #include <string>
 #include <system_error>
 

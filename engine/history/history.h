@@ -1,5 +1,8 @@
 #pragma once
 
+// History: the run history in SQLite and the undo that reads it. Uses SQLite, engine/storing
+// (file identities, content hashes, same-content checks) and engine/base.
+
 #include <cstdint>
 #include <deque>
 #include <memory>

@@ -1,5 +1,9 @@
 #pragma once
 
+// Naming: the names of stored files and of date folders: rename patterns, letter case, clash
+// suffixes, the serial number of a day, folder templates. Text work only, nothing here touches
+// the disk. Uses the standard library and engine/base only.
+
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -1,5 +1,11 @@
 #pragma once
 
+// Storing: everything that writes the disk or reads a file's bytes. The destination base and
+// its date folders, reaching a source through its folders without following links, storing a
+// file without ever replacing one (a hidden name first, then linked or renamed into place, then
+// flushed), same-content checks and content hashes. Uses the standard library, libxxhash and
+// engine/base only.
+
 #include <cstdint>
 #include <ctime>
 #include <string>
