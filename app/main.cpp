@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <QStringList>
 
+#include "platform/qt_translations.h"
 #include "ui/form1.h"
-#include "ui/qt_translations.h"
 
 int main(int argc, char* argv[])
 {
@@ -10,7 +10,7 @@ int main(int argc, char* argv[])
     // first one left is the folder or file to open on.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
-    ui::LoadQtTranslations(app); // Qt's own buttons and dialogs in the window's language
+    platform::LoadQtTranslations(app); // Qt's own buttons and dialogs in the window's language
 
     ui::Form1 window;
     QApplication::setWindowIcon(window.windowIcon());

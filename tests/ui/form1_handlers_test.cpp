@@ -10,9 +10,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "platform/qt_translations.h"
 #include "settings/settings_file.h"
 #include "tests/ui/form1_harness.h"
-#include "ui/qt_translations.h"
 #include "ui/template_dialog.h"
 
 namespace {
@@ -550,7 +550,7 @@ void Form1HandlersTest::keyboardMenuTemplateDialogAndQtTexts()
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.Template(), std::string("yyyy/mm"));
 
-    QVERIFY(ui::LoadQtTranslations(*qApp));
+    QVERIFY(platform::LoadQtTranslations(*qApp));
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8("キャンセル"));
 }

@@ -1,10 +1,10 @@
-#include "ui/qt_translations.h"
+#include "platform/qt_translations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
 
-namespace ui {
+namespace platform {
 
 bool LoadQtTranslations(QCoreApplication& app)
 {
@@ -17,4 +17,4 @@ bool LoadQtTranslations(QCoreApplication& app)
     return QCoreApplication::installTranslator(translator);
 }
 
-} // namespace ui
+} // namespace platform

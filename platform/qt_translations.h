@@ -2,7 +2,7 @@
 
 class QCoreApplication;
 
-namespace ui {
+namespace platform {
 
 // Loads Qt's own Japanese texts (qtbase_ja: the standard buttons, Qt's file and input
 // dialogs) into app, so that they speak the window's language. The translations come with
@@ -10,4 +10,4 @@ namespace ui {
 // English texts, when they are not installed.
 bool LoadQtTranslations(QCoreApplication& app);
 
-} // namespace ui
+} // namespace platform
