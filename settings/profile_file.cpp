@@ -99,7 +99,7 @@ std::string EncodeValue(std::string_view value)
     value = value.substr(0, value.find_first_of("\r\n"));
     if (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
                            value.front() == '"' || value.back() == '"'))
-        return "\"" + std::string(value) + "\"";
+        return std::string(1, '"').append(value).append(1, '"');
     return std::string(value);
 }
 
@@ -206,7 +206,7 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
     if (!span) {
         if (!lines_.empty() && !Trim(lines_.back()).empty())
             lines_.emplace_back();
-        lines_.push_back("[" + std::string(section) + "]");
+        lines_.push_back(std::string(1, '[').append(section).append(1, ']'));
         lines_.push_back(std::move(line));
         return;
     }
