@@ -97,13 +97,7 @@ void Join(RecordTable& records, const std::vector<std::size_t>& members, const R
         camera = best.CameraModel;
     for (const std::size_t i : members) {
         records.Get(i, entry);
-        entry.Year4 = best.Year4;
-        entry.Year2 = best.Year2;
-        entry.Month = best.Month;
-        entry.Day = best.Day;
-        entry.Hour = best.Hour;
-        entry.Minute = best.Minute;
-        entry.Second = best.Second;
+        CopyDateFields(best, entry);
         entry.CameraModel = camera;
         SetCompanionNameFields(entry, NameOfPath(records.ListedName(i)), options);
         records.Replace(i, entry, bestTag);

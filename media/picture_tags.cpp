@@ -227,13 +227,7 @@ bool TakeValidExifDate(std::string_view text, engine::ExifInfo& info)
         !engine::IsValidDate(y, mo, d) || !engine::IsValidClock(h, mi, s))
         return false;
     info.HasDate = true;
-    info.Year4 = cut.Year4;
-    info.Year2 = cut.Year2;
-    info.Month = cut.Month;
-    info.Day = cut.Day;
-    info.Hour = cut.Hour;
-    info.Minute = cut.Minute;
-    info.Second = cut.Second;
+    engine::CopyDateFields(cut, info);
     return true;
 }
 

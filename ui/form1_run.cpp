@@ -80,15 +80,13 @@ void Form1::ExecuteRun()
         worker_.join();
     }
     ClearNotice();
-    // A run killed earlier may have taken sources aside under hidden names: they get their
-    // names back first, so that the list this run takes holds them again.
-    bool recovered = false;
-    {
-        std::string problem;
-        const std::unique_ptr<engine::History> history =
-            engine::History::Open(engine::HistoryPath(), problem);
-        recovered = history && !history->RecoverKilledRuns().empty();
-    }
+    // The history ("元に戻す" undoes the run by it) is opened before the list is read: a run
+    // killed earlier may have taken sources aside under hidden names, and they get their names
+    // back first, so that the list this run takes holds them again.
+    std::string historyProblem;
+    std::unique_ptr<engine::History> history =
+        engine::History::Open(engine::HistoryPath(), historyProblem);
+    const bool recovered = history && !history->RecoverKilledRuns().empty();
     if (options_.Recursive == 1 || recovered)
         ListFiles(); // the options may have changed since the list was read
     auto host = std::make_unique<WindowRunHost>(this, progressBar1_, Options().SourceFolder,
@@ -99,11 +97,7 @@ void Form1::ExecuteRun()
     // The window takes no input until the run ends, yet keeps painting its progress.
     setEnabled(false);
     worker_ = std::thread([this, options = Options(), host = std::move(host),
-                           historyPath = engine::HistoryPath()] {
-        // "元に戻す" undoes the run by its history.
-        std::string problem;
-        const std::unique_ptr<engine::History> history =
-            engine::History::Open(historyPath, problem);
+                           history = std::move(history), problem = std::move(historyProblem)] {
         engine::RunSettings settings;
         settings.history = history.get();
         engine::RunResult result = engine::ClassificationRun(options, *host, settings);

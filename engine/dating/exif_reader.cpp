@@ -326,17 +326,6 @@ ExifInfo ParseExifHead(const HeadBuffer& head)
     }
 }
 
-void CopyDateFields(const ExifInfo& info, FileEntry& entry)
-{
-    entry.Year4 = info.Year4;
-    entry.Year2 = info.Year2;
-    entry.Month = info.Month;
-    entry.Day = info.Day;
-    entry.Hour = info.Hour;
-    entry.Minute = info.Minute;
-    entry.Second = info.Second;
-}
-
 void ApplyExifInfo(const ExifInfo& info, FileEntry& entry, const RunOptions& options)
 {
     if (!info.HasExif)

@@ -65,8 +65,18 @@ std::string CameraNameFromTags(std::string_view make, std::string_view model);
 // as one without EXIF data. Pure: depends on the bytes alone.
 ExifInfo ParseExifHead(const HeadBuffer& head);
 
-// Copies Year4..Second of info into the record.
-void CopyDateFields(const ExifInfo& info, FileEntry& entry);
+// Copies the date fields Year4..Second from one record to another (ExifInfo or FileEntry).
+template <typename From, typename To>
+void CopyDateFields(const From& from, To& to)
+{
+    to.Year4 = from.Year4;
+    to.Year2 = from.Year2;
+    to.Month = from.Month;
+    to.Day = from.Day;
+    to.Hour = from.Hour;
+    to.Minute = from.Minute;
+    to.Second = from.Second;
+}
 
 // Writes what the head says into a record whose date fields hold the file time: the date
 // fields when a date was found, CameraModel ("[" name "]") when EXIF data was found and the
