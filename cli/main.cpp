@@ -17,8 +17,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include <QtGlobal>
-
 #include "cli/terminal_host.h"
 #include "engine/base/path_text.h"
 #include "engine/base/run_options.h"
@@ -30,7 +28,6 @@
 #include "engine/naming/folder_template.h"
 #include "engine/naming/naming.h"
 #include "media/media_dates.h"
-#include "platform/special_folders.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -330,7 +327,7 @@ std::optional<int> Parse(int argc, char* argv[], CommandLine& line)
             return Usage("unknown option '" + extra + "'");
     if (version) {
         std::printf("velmora-cli %s\nThe window program velmora uses Qt %s.\n",
-                    engine::ProgramVersion, qVersion());
+                    engine::ProgramVersion, VELMORA_QT_VERSION);
         return kDone;
     }
     for (std::size_t k = 0; k < choices.size(); ++k) {
@@ -611,8 +608,8 @@ int UndoRun(const CommandLine& line)
 
 // Asks the platform for the special folders, for the destination base before a run.
 struct PlatformFolders : engine::SpecialFolders {
-    std::string DeskTopFolder() override { return platform::GetDeskTopFolder(); }
-    std::string MyDocumentFolder() override { return platform::GetMyDocumentFolder(); }
+    std::string DeskTopFolder() override { return cli::SpecialFolder(true); }
+    std::string MyDocumentFolder() override { return cli::SpecialFolder(false); }
 };
 
 std::string WithoutTrailingSlash(std::string folder)

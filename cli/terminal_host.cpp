@@ -7,7 +7,7 @@
 
 #include "engine/base/path_text.h"
 #include "engine/json_line.h"
-#include "platform/special_folders.h"
+#include "platform/folders_client.h"
 
 namespace cli {
 
@@ -83,14 +83,27 @@ TerminalHost::TerminalHost(std::string folder, std::vector<std::string> names, L
     }
 }
 
+std::string SpecialFolder(bool desktop)
+{
+    static bool told = false;
+    std::string problem;
+    std::string folder = platform::SpecialFolderFromModule(desktop, problem);
+    if (!problem.empty() && !told) {
+        told = true;
+        std::fprintf(stderr, "velmora-cli: cannot look up the %s folder: %s.\n",
+                     desktop ? "Desktop" : "Documents", problem.c_str());
+    }
+    return folder;
+}
+
 std::string TerminalHost::DeskTopFolder()
 {
-    return platform::GetDeskTopFolder();
+    return SpecialFolder(true);
 }
 
 std::string TerminalHost::MyDocumentFolder()
 {
-    return platform::GetMyDocumentFolder();
+    return SpecialFolder(false);
 }
 
 void TerminalHost::SetBusy(bool busy)

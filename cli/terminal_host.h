@@ -16,6 +16,11 @@ namespace cli {
 // names hold.
 std::string EscapedPath(const std::string& path);
 
+// The Desktop folder (desktop true) or the Documents folder, from the folders module, as the
+// window finds it. When the module cannot be had, says why on standard error (once) and gives
+// the empty text, which the run then reports as a folder it cannot find.
+std::string SpecialFolder(bool desktop);
+
 // velmora-cli's side of a run: the folder's listed files, what each store prints on standard
 // output, and the progress bar on standard error.
 class TerminalHost : public engine::RunHost {

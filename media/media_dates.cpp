@@ -18,6 +18,7 @@
 #include "media/picture_tags.h"
 #include "media/read_at.h"
 #include "media/video_boxes.h"
+#include "platform/trusted_module.h"
 
 namespace media {
 
@@ -73,52 +74,18 @@ private:
     const File& file_;
 };
 
-// True when the module file (open as fd) and its folder may be trusted: regular, owned by root
-// or by the owner of the running program, and not writable by everyone.
-bool Trusted(int fd, const std::string& folder, uid_t owner)
-{
-    struct stat file {}, dir {};
-    const auto safe = [owner](const struct stat& st) {
-        return (st.st_uid == 0 || st.st_uid == owner) && (st.st_mode & S_IWOTH) == 0;
-    };
-    return ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && safe(file) &&
-           ::stat(folder.c_str(), &dir) == 0 && S_ISDIR(dir.st_mode) && safe(dir);
-}
-
-// The module's reading function, loaded once, from the program's own tree only: where it is
-// installed relative to the program (VELMORA_MODULE_FROM_BIN, e.g. ../lib/velmora), or beside
-// the program (a build tree, a folder the program was copied to). A module that is not the
-// program owner's or root's, or that everyone may write, is not loaded. None when there is no
-// module: pictures then give no date.
+// The module's reading function, loaded once, from the program's own tree only (see
+// platform::LoadTrustedModule). None when there is no module that may be loaded: pictures then
+// give no date.
 VelmoraReadPicture PictureReader()
 {
     static const VelmoraReadPicture reader = []() -> VelmoraReadPicture {
-        std::string exe(4096, '\0');
-        const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
-        struct stat program {};
-        if (n <= 0 || static_cast<std::size_t>(n) >= exe.size() ||
-            ::stat("/proc/self/exe", &program) != 0)
-            return nullptr;
-        exe.resize(static_cast<std::size_t>(n));
-        const std::string folder = exe.substr(0, exe.rfind('/') + 1);
-        for (const std::string& dir : {folder + VELMORA_MODULE_FROM_BIN, folder}) {
-            const std::string candidate = dir + "/velmora-exiv2.so";
-            const engine::UniqueFd fd(::open(candidate.c_str(), O_RDONLY | O_CLOEXEC));
-            if (fd.get() < 0 || !Trusted(fd.get(), dir, program.st_uid))
-                continue;
-            // Loaded through the descriptor checked, not the name, which may change meanwhile.
-            const std::string opened = "/proc/self/fd/" + std::to_string(fd.get());
-            void* module = ::dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (module == nullptr)
-                continue;
-            const auto version =
-                reinterpret_cast<int (*)()>(::dlsym(module, "velmora_exiv2_interface"));
-            void* read = ::dlsym(module, "velmora_exiv2_read_picture");
-            if (version != nullptr && version() == VelmoraPictureInterface && read != nullptr)
-                return reinterpret_cast<VelmoraReadPicture>(read);
-            ::dlclose(module);
-        }
-        return nullptr;
+        std::string problem;
+        void* module = platform::LoadTrustedModule("velmora-exiv2.so", "velmora_exiv2_interface",
+                                                   VelmoraPictureInterface, problem);
+        return module != nullptr ? reinterpret_cast<VelmoraReadPicture>(
+                                       ::dlsym(module, "velmora_exiv2_read_picture"))
+                                 : nullptr;
     }();
     return reader;
 }

@@ -47,7 +47,7 @@ protected:
             (cwd.empty() ? std::string() : "cd " + Quote(cwd.string()) + " && ") +
             "env -u XDG_DESKTOP_DIR -u XDG_DOCUMENTS_DIR HOME=" + Quote(home.string()) +
             " XDG_CONFIG_HOME=" + Quote((home / ".config").string()) +
-            " XDG_STATE_HOME=" + Quote(state.string()) + " " + runAs + Quote(VELMORA_CLI);
+            " XDG_STATE_HOME=" + Quote(state.string()) + " " + runAs + Quote(program);
         for (const auto& arg : args)
             command += " " + Quote(arg);
         const std::string out = Quote((dir / "out").string());
@@ -75,6 +75,8 @@ protected:
     fs::path state = dir / "state"; // the run history goes to state/velmora/history.sqlite3
     fs::path cwd;                   // the working folder of the runs, when set
     std::string runAs;              // a command that runs the program as another user
+    // The program Run runs.
+    std::string program = VELMORA_CLI;
 };
 
 TEST_F(CliTest, VersionHelpAndBadUsage)
@@ -176,6 +178,54 @@ TEST_F(CliTest, DryRunPrintsThePlanAndTouchesNothing)
     EXPECT_EQ(real.status, 0) << real.err;
     EXPECT_EQ(real.out, dated.out);
     EXPECT_TRUE(fs::exists(base + "0426103523[001].jpg"));
+}
+
+// velmora-cli starts without Qt: the Desktop and Documents folders come from the folders
+// module, the window's own code, loaded only from the program's tree and only when trusted.
+// A copy of the program without its module, or beside one everyone may write, says why and
+// stores nothing.
+TEST_F(CliTest, SpecialFoldersComeFromTheProgramsOwnFoldersModule)
+{
+    test::WriteFile(dir / "libs", "");
+    std::system(("ldd " + Quote(VELMORA_CLI) + " >" + Quote((dir / "libs").string())).c_str());
+    const std::string libs = test::ReadFile(dir / "libs");
+    for (const char* library : {"libQt6", "libicu", "libglib", "libpcre2-16"})
+        EXPECT_EQ(libs.find(library), std::string::npos) << libs;
+
+    Add("a.jpg", "a", 26);
+    fs::create_directories(home / "Schreibtisch");
+    fs::create_directories(home / ".config");
+    test::WriteFile(home / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    const std::vector<std::string> args = {"--dest", "desktop", src.string()};
+    std::vector<std::string> plan = args;
+    plan.insert(plan.begin(), "--dry-run");
+    const Outcome o = Run(plan);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, (src / "a.jpg").string() + "\t" +
+                         (home / "Schreibtisch/分類/020426/a.jpg").string() + "\n");
+
+    const fs::path copy = dir / "copy", module = copy / "velmora-folders.so";
+    fs::create_directory(copy);
+    fs::copy_file(VELMORA_CLI, copy / "velmora-cli");
+    program = (copy / "velmora-cli").string();
+    const auto before = Tree(src);
+    for (const std::string cause : {"velmora-folders.so: No such file or directory",
+                                    "velmora-folders.so may be written by everyone"}) {
+        if (cause.find("everyone") != std::string::npos) {
+            fs::copy_file(fs::path(VELMORA_CLI).parent_path() / "velmora-folders.so", module);
+            fs::permissions(module, fs::perms::others_write, fs::perm_options::add);
+        }
+        const Outcome refused = Run(args);
+        EXPECT_EQ(refused.status, 1) << cause;
+        EXPECT_NE(refused.err.find("cannot look up the Desktop folder: velmora-folders.so "
+                                   "could not be loaded ("),
+                  std::string::npos)
+            << refused.err;
+        EXPECT_NE(refused.err.find(cause), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find("The Desktop folder could not be found."), std::string::npos);
+        EXPECT_EQ(Tree(src), before);
+        EXPECT_FALSE(fs::exists(home / "Schreibtisch/分類"));
+    }
 }
 
 TEST_F(CliTest, FailuresAndOverflowHaveTheirOwnExitStatus)
