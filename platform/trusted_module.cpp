@@ -74,7 +74,8 @@ void* LoadTrustedModule(const std::string& fileName, const char* interfaceSymbol
     std::vector<std::string> reasons;
     for (const std::string& dir : {folder + VELMORA_MODULE_FROM_BIN, folder}) {
         const std::string candidate = (dir.back() == '/' ? dir : dir + "/") + fileName;
-        const Descriptor file(::open(candidate.c_str(), O_RDONLY | O_CLOEXEC));
+        // Without blocking: a FIFO put in the module's place must not hang the program.
+        const Descriptor file(::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (file.fd < 0) {
             reasons.push_back(candidate + ": " + std::strerror(errno));
             continue;

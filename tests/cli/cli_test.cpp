@@ -182,8 +182,8 @@ TEST_F(CliTest, DryRunPrintsThePlanAndTouchesNothing)
 
 // velmora-cli starts without Qt: the Desktop and Documents folders come from the folders
 // module, the window's own code, loaded only from the program's tree and only when trusted.
-// A copy of the program without its module, or beside one everyone may write, says why and
-// stores nothing.
+// A copy of the program without its module, with a FIFO in its place or beside one everyone
+// may write, says why and stores nothing.
 TEST_F(CliTest, SpecialFoldersComeFromTheProgramsOwnFoldersModule)
 {
     test::WriteFile(dir / "libs", "");
@@ -209,9 +209,14 @@ TEST_F(CliTest, SpecialFoldersComeFromTheProgramsOwnFoldersModule)
     fs::copy_file(VELMORA_CLI, copy / "velmora-cli");
     program = (copy / "velmora-cli").string();
     const auto before = Tree(src);
+    runAs = "timeout 60 ";
     for (const std::string cause : {"velmora-folders.so: No such file or directory",
+                                    "velmora-folders.so is not a regular file",
                                     "velmora-folders.so may be written by everyone"}) {
-        if (cause.find("everyone") != std::string::npos) {
+        if (cause.find("regular") != std::string::npos) {
+            ASSERT_EQ(::mkfifo(module.c_str(), 0600), 0);
+        } else if (cause.find("everyone") != std::string::npos) {
+            fs::remove(module);
             fs::copy_file(fs::path(VELMORA_CLI).parent_path() / "velmora-folders.so", module);
             fs::permissions(module, fs::perms::others_write, fs::perm_options::add);
         }
