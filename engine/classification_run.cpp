@@ -431,7 +431,7 @@ private:
             owned = parent = opened.fd;
             parentPath = path;
         }
-        folder_ = {owned, dateFolder};
+        folder_ = {owned, dateFolder, CreationUmask(owned)};
         return WatchForFlush(folder_);
     }
 

@@ -1,15 +1,18 @@
 #include "engine/history/history.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <sqlite3.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "engine/base/path_text.h"
@@ -90,8 +93,9 @@ constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kRowsPerCommit = 16;
 // An undo writes what became of its files in transactions of this many rows.
 constexpr std::int64_t kUndoRowsPerCommit = 1000;
-// Stored files whose hash may still be in the making while the run stores the next ones.
-constexpr std::size_t kHashesAhead = 16;
+// Rows handed to the writing thread and not yet written, at most; each may hold a stored
+// file open until it is hashed.
+constexpr std::uint64_t kRowsAhead = 32;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS runs(
@@ -362,11 +366,123 @@ int OpenFolderBelow(const std::string& top, bool topMayBeLink, const std::string
     return fd;
 }
 
+// The thread that writes a run's rows (and hashes its big copies) while the run goes on.
+// Rows are handed in in batches, so that a run of small files does not wake the thread for
+// every file: a batch goes when it holds kRowsPerCommit rows, a file to hash, or a commit.
+class History::RunWriter {
+public:
+    explicit RunWriter(History& history) : history_(history), thread_([this] { Work(); }) {}
+    ~RunWriter()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join(); // the thread writes what was handed in before it ends
+    }
+    RunWriter(const RunWriter&) = delete;
+    RunWriter& operator=(const RunWriter&) = delete;
+
+    void AddFile(FileRecord file, UniqueFd content)
+    {
+        Item item;
+        item.kind = Item::Kind::File;
+        item.file = std::move(file);
+        item.content = std::move(content);
+        Add(std::move(item));
+    }
+    void AddFolder(std::string path, bool made)
+    {
+        Item item;
+        item.kind = Item::Kind::Folder;
+        item.path = std::move(path);
+        item.made = made;
+        Add(std::move(item));
+    }
+    // Returns once every row handed in is committed (and, durable, on disk).
+    void Commit(bool durable)
+    {
+        Item item;
+        item.kind = Item::Kind::Commit;
+        item.durable = durable;
+        const std::uint64_t ticket = Add(std::move(item));
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return written_ >= ticket; });
+    }
+
+private:
+    struct Item {
+        enum class Kind { File, Folder, Commit } kind = Kind::File;
+        FileRecord file;
+        UniqueFd content;
+        std::string path;
+        bool made = false, durable = false;
+    };
+
+    // Hands item in; returns its number (1 for the first).
+    std::uint64_t Add(Item item)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return handed_ - written_ < kRowsAhead; });
+        const bool now = item.kind != Item::Kind::Folder &&
+                         (item.kind == Item::Kind::Commit || item.content.get() >= 0);
+        incoming_.push_back(std::move(item));
+        const std::uint64_t number = ++handed_;
+        const bool wake = now || incoming_.size() >= static_cast<std::size_t>(kRowsPerCommit);
+        lock.unlock();
+        if (wake)
+            wake_.notify_one();
+        return number;
+    }
+
+    void Work()
+    {
+        std::vector<Item> batch;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return !incoming_.empty() || stop_; });
+                if (incoming_.empty())
+                    return; // stopped, and everything written
+                batch.swap(incoming_);
+            }
+            for (Item& item : batch) {
+                switch (item.kind) {
+                case Item::Kind::File:
+                    history_.InsertFile(item.file, std::move(item.content));
+                    break;
+                case Item::Kind::Folder:
+                    history_.InsertFolder(item.path, item.made);
+                    break;
+                case Item::Kind::Commit:
+                    history_.CommitRows(item.durable);
+                    break;
+                }
+            }
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                written_ += batch.size();
+            }
+            done_.notify_all();
+            batch.clear();
+        }
+    }
+
+    History& history_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::vector<Item> incoming_;
+    std::uint64_t handed_ = 0, written_ = 0;
+    bool stop_ = false;
+    std::thread thread_; // last: started once the rest is ready
+};
+
 History::History(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
 
 History::~History()
 {
-    WriteHashedRows(true);
+    writer_.reset();
     insertFile_.reset();
     insertFolder_.reset();
     setFileState_.reset();
@@ -534,6 +650,7 @@ std::int64_t History::BeginRun(RunRecord run)
     insertFolder_ = std::make_unique<SqlStatement>(
         db_, "INSERT INTO folders(run, path, made) VALUES(?,?,?) "
              "ON CONFLICT(run, path) DO UPDATE SET made = made OR excluded.made");
+    writer_ = std::make_unique<RunWriter>(*this);
     return id;
 }
 
@@ -549,47 +666,34 @@ bool History::InTransaction()
 
 void History::FolderUsed(const std::string& path, bool made)
 {
-    if (runId_ == 0 || !problem_.empty() || !InTransaction())
-        return;
-    if (!insertFolder_->Bind(1, runId_).Bind(2, AbsoluteIn(cwd_, path)).Bind(3, made).Run())
-        Fail("written");
-    CommitWhenDue();
+    if (writer_)
+        writer_->AddFolder(AbsoluteIn(cwd_, path), made);
 }
 
 void History::FileStored(FileRecord file, UniqueFd content)
 {
-    if (runId_ == 0 || !problem_.empty())
+    if (!writer_)
         return;
     file.seq = ++fileSeq_;
-    const bool hashing = content.get() >= 0;
-    if (hashing)
-        hasher_.Add(std::move(content), static_cast<std::uint64_t>(file.stored.size));
-    // A row with no hash to wait for still waits behind older ones: rows go in in order.
-    waiting_.push_back({std::move(file), hashing});
-    WriteHashedRows(false);
+    writer_->AddFile(std::move(file), std::move(content));
 }
 
-// Writes the waiting rows whose hashes are known, oldest first; all: waits for every hash.
-// The run never gets more than kHashesAhead files ahead of its hashes.
-void History::WriteHashedRows(bool all)
+void History::InsertFolder(const std::string& path, bool made)
 {
-    while (!waiting_.empty()) {
-        Waiting& row = waiting_.front();
-        if (row.hashing) {
-            const std::optional<FileHasher::Hashed> hashed =
-                hasher_.Take(all || hasher_.Pending() > kHashesAhead);
-            if (!hashed)
-                return;
-            row.file.hashed = hashed->ok;
-            row.file.hash = hashed->hash;
-        }
-        InsertFile(row.file);
-        waiting_.pop_front();
-    }
+    if (!problem_.empty() || !InTransaction())
+        return;
+    if (!insertFolder_->Bind(1, runId_).Bind(2, path).Bind(3, made).Run())
+        Fail("written");
+    CommitWhenDue();
 }
 
-void History::InsertFile(const FileRecord& file)
+// Writes a stored file's row; content: the file, to be hashed first (closed afterwards).
+void History::InsertFile(FileRecord& file, UniqueFd content)
 {
+    if (content.get() >= 0)
+        file.hashed =
+            HashFile(content.get(), static_cast<std::uint64_t>(file.stored.size), file.hash);
+    content = UniqueFd();
     if (!problem_.empty() || !InTransaction())
         return;
     SqlStatement& insert = *insertFile_;
@@ -633,13 +737,20 @@ void History::CommitTransaction()
 
 std::error_code History::Commit(bool durable)
 {
-    WriteHashedRows(true);
+    if (writer_)
+        writer_->Commit(durable);
+    else
+        CommitRows(durable);
+    return Error();
+}
+
+void History::CommitRows(bool durable)
+{
     CommitTransaction();
     if (durable && unsynced_ && problem_.empty()) {
         SyncLog();
         unsynced_ = false;
     }
-    return Error();
 }
 
 // Normally a commit reaches the operating system only (synchronous=NORMAL: a kill loses
@@ -660,6 +771,7 @@ void History::EndRun(bool ok, std::int64_t files, std::int64_t same, std::int64_
     if (runId_ == 0)
         return;
     Commit(false);
+    writer_.reset();
     const bool empty = files == 0 && same == 0 && folders == 0;
     if (problem_.empty()) {
         if (empty) {

@@ -4,7 +4,6 @@
 // (file identities, content hashes, same-content checks) and engine/base.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <set>
@@ -117,9 +116,11 @@ public:
     // and returns its id (0 after a problem); the other calls add rows to the open transaction.
     std::int64_t BeginRun(RunRecord run);
     void FolderUsed(const std::string& path, bool made);
-    // content: the stored file open for reading, when its hash is still to be taken. It is
-    // hashed on a thread of its own while the run goes on (file.hash is then ignored), and
-    // the row is written once the hash is known, at the latest by the next Commit.
+    // content: the stored file open for reading, when its hash is still to be taken (file.hash
+    // is then ignored).
+    // The rows of a run are written on a thread of its own, in the order they were handed in,
+    // while the run goes on; that thread also hashes the files handed in with content. The
+    // run's thread waits only when that thread is far behind, and in Commit.
     void FileStored(FileRecord file, UniqueFd content = UniqueFd());
     // Commits the rows so far (waiting for the hashes they need); durable: on disk before it
     // returns (a moved source may be removed next). A problem is kept and returned.
@@ -166,14 +167,16 @@ private:
     static std::unique_ptr<History> Connect(const std::string& path, int flags, std::string& why);
     bool Exec(const char* sql);
     bool InTransaction(); // opens one when none is open
-    void WriteHashedRows(bool all);
-    void InsertFile(const FileRecord& file);
+    class RunWriter;
+    void InsertFile(FileRecord& file, UniqueFd content);
+    void InsertFolder(const std::string& path, bool made);
     void KeepAfterRenames(std::int64_t id, const std::vector<FileRecord>& files, int dir,
                           const std::string& name, const std::string& path);
     bool Batch(); // a row more in the open transaction (opened when none is)
     void SyncLog();
     void CommitWhenDue();
-    void CommitTransaction(); // the rows written so far, without waiting for hashes
+    void CommitTransaction();      // the rows written so far
+    void CommitRows(bool durable); // and, durable, flushes the log
     bool Fail(const char* what);
     std::error_code Error() const;
 
@@ -188,13 +191,10 @@ private:
     // The run's statements, prepared once when it begins.
     std::unique_ptr<SqlStatement> insertFile_, insertFolder_;
     std::unique_ptr<SqlStatement> setFileState_; // an undo's, prepared at its first file
-    // Rows not yet written, oldest first; those hashing get their hash from hasher_, in order.
-    struct Waiting {
-        FileRecord file;
-        bool hashing = false;
-    };
-    std::deque<Waiting> waiting_;
-    FileHasher hasher_;
+    // While a run is recorded: the thread that writes its rows. Everything below, and db_,
+    // problem_ and the statements, are then used by that thread only, until the run's
+    // thread has waited for it (Commit, EndRun).
+    std::unique_ptr<RunWriter> writer_;
     std::int64_t pending_ = 0; // rows in the open transaction
     bool unsynced_ = false;    // commits since the log was last flushed
 };

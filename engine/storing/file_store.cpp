@@ -125,6 +125,10 @@ bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyErro
     return true;
 }
 
+// Files up to this size are hashed from the bytes they are copied with (when a hash is
+// asked for); bigger ones are copied by the kernel and hashed from the copy.
+constexpr off_t kHashWhileCopying = off_t{64} << 10;
+
 // Files at least this big get the sequential read-ahead advice.
 constexpr off_t kAdviseSize = off_t{128} << 10;
 
@@ -211,9 +215,30 @@ bool IsNotKeptHere(int error)
            error == E2BIG || error == ERANGE || error == EINVAL;
 }
 
+// The process's umask, read without changing it (the umask call would, for a moment, in
+// every thread); -1 when it cannot be read.
+int ProcessUmask()
+{
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr)
+        return -1;
+    char line[256];
+    int found = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned value = 0;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            found = static_cast<int>(value & 0777);
+            break;
+        }
+    }
+    std::fclose(status);
+    return found;
+}
+
 // Gives out the permission bits, the "user." extended attributes and the access ACL of in.
 // What the destination does not keep is left out; running out of space is an error.
-int CopyAttributes(int in, int out, mode_t mode)
+// modeSet: out already has the permission bits (it was made with them).
+int CopyAttributes(int in, int out, mode_t mode, bool modeSet)
 {
     mode &= 0777; // the copy belongs to whoever sorts: never setuid, setgid or sticky
     std::vector<char> names(4096);
@@ -250,7 +275,7 @@ int CopyAttributes(int in, int out, mode_t mode)
         if (::fsetxattr(out, name, value.data(), value.size(), 0) != 0 && !IsNotKeptHere(errno))
             return errno;
     }
-    if (::fchmod(out, mode) != 0 && !IsNotKeptHere(errno))
+    if (!modeSet && ::fchmod(out, mode) != 0 && !IsNotKeptHere(errno))
         return errno;
     if (!acl.empty() && ::fsetxattr(out, kAccessAclName, acl.data(), acl.size(), 0) != 0) {
         if (!IsNotKeptHere(errno))
@@ -325,9 +350,14 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
     const std::string destination = JoinPath(folder.path, name);
     std::string hidden;
     int outFd = -1;
+    // An unnamed copy is made with the source's permission bits where they come out
+    // unchanged (nobody can open it until it has its name); a hidden one stays private.
+    const mode_t bits = st.st_mode & 0777;
+    const bool modeSet = staging == Staging::Unnamed && folder.umask >= 0 &&
+                         (bits & static_cast<mode_t>(folder.umask)) == 0;
     if (staging == Staging::Unnamed) {
         // Readable too: the run history hashes what was stored through it.
-        outFd = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        outFd = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, modeSet ? bits : 0600);
         if (outFd < 0) {
             if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
                 return CopyStaged(sourceRef, folder, name, durable, keepContent, Staging::Hidden);
@@ -352,10 +382,14 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
     CopyError copyError;
     // The content hash of the copy, from the bytes it is made of; a file with holes is hashed
     // afterwards through content.
+    // A small file is hashed from the bytes of its copy; a big one is copied by the kernel and
+    // hashed afterwards from the copy, on the history's own thread, which costs this thread
+    // nothing but a descriptor.
     std::optional<ContentHash> hash;
-    if (keepContent && !MayHaveHoles(st))
+    const bool holes = MayHaveHoles(st);
+    if (keepContent && !holes && st.st_size <= kHashWhileCopying)
         hash.emplace();
-    if (!CopyBytes(in.get(), out.get(), st.st_size, MayHaveHoles(st), result.bytes, copyError,
+    if (!CopyBytes(in.get(), out.get(), st.st_size, holes, result.bytes, copyError,
                    hash ? &*hash : nullptr))
         return abandon(copyError.code, copyError.readSide ? source : destination,
                        copyError.readSide ? "read" : "write");
@@ -371,7 +405,7 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
                           "was left as it is.";
         return changed;
     }
-    if (const int error = CopyAttributes(in.get(), out.get(), st.st_mode))
+    if (const int error = CopyAttributes(in.get(), out.get(), st.st_mode, modeSet))
         return abandon(error, destination, "write");
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) != 0)
@@ -414,8 +448,9 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
             ::unlinkat(dir, hidden.c_str(), 0);
         }
     }
+    // The stored file as it now is (its link changed its change time), for the history.
     struct stat done {};
-    if (::fstat(out.get(), &done) == 0)
+    if (keepContent && ::fstat(out.get(), &done) == 0)
         result.stored = IdentityOf(done);
     if (hash) {
         result.hashed = true;
@@ -580,6 +615,14 @@ StoreResult RemoveMovedSource(const SourceRef& sourceRef, const FileIdentity& co
     }
     const std::string keptAs = JoinPath(FolderOfPath(source), NameOfPath(hiddenName));
     return Changed(source, copyPath, putBack ? nullptr : &keptAs);
+}
+
+int CreationUmask(int fd)
+{
+    if (::fgetxattr(fd, "system.posix_acl_default", nullptr, 0) >= 0 ||
+        (errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP))
+        return -1;
+    return ProcessUmask();
 }
 
 std::error_code FlushFileSystem(int fd)

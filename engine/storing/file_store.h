@@ -36,7 +36,15 @@ FileIdentity IdentityOf(const struct stat& st);
 struct FolderHandle {
     int fd = -1;
     std::string path;
+    // The umask, when a file made here gets the mode it is made with less the umask and
+    // nothing else (no default ACL); -1 when unknown. A copy whose permission bits that
+    // umask keeps is made with them and needs no change of mode afterwards.
+    int umask = -1;
 };
+
+// The umask of files made in the folder open as fd (FolderHandle::umask): the process's, read
+// now, or -1 when the folder has a default ACL or either cannot be told.
+int CreationUmask(int fd);
 
 // The outcome of storing one file under a final name.
 struct StoreResult {

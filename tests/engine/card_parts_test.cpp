@@ -47,36 +47,6 @@ TEST(ContentHashTest, CoversTheWholeContentInAnyPieces)
     ::close(fd);
 }
 
-// Files handed to the hashing thread come back in order, each with its own hash (or not ok),
-// whether taken at once, later, or never (the hasher ends without them).
-TEST(ContentHashTest, HashesFilesOnItsOwnThreadInOrder)
-{
-    test::TempFolder dir;
-    const std::string contents[] = {"", "one", std::string(600 * 1024, 'z'), "short", "last"};
-    for (int round = 0; round < 3; ++round) {
-        engine::FileHasher hasher;
-        for (std::size_t i = 0; i < std::size(contents); ++i) {
-            const std::string path = dir / ("f" + std::to_string(i));
-            test::WriteFile(path, contents[i]);
-            // The file "short" is handed in with a size beyond its end.
-            const std::uint64_t size = contents[i].size() + (contents[i] == "short" ? 1 : 0);
-            hasher.Add(engine::UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), size);
-        }
-        EXPECT_EQ(hasher.Pending(), std::size(contents));
-        if (round == 2)
-            continue; // dropped unread
-        for (const std::string& content : contents) {
-            std::optional<engine::FileHasher::Hashed> hashed = hasher.Take(round == 0);
-            while (!hashed)
-                hashed = hasher.Take(false);
-            EXPECT_EQ(hashed->ok, content != "short") << content.size();
-            EXPECT_TRUE(!hashed->ok || hashed->hash == engine::HashBytes(content)) << content.size();
-        }
-        EXPECT_EQ(hasher.Pending(), 0u);
-        EXPECT_FALSE(hasher.Take(true));
-    }
-}
-
 // Any file name becomes one line of valid JSON: bytes that are not UTF-8 as \udcXX.
 TEST(JsonLineTest, WritesAnyBytesOnOneLine)
 {

@@ -275,6 +275,52 @@ TEST_F(HistoryTest, LeftoversOfAKilledRunAreFinishedByTheNextRun)
     EXPECT_EQ(ReadFile(src / "a.jpg"), "photo a");
 }
 
+// A run's rows are written on a thread of their own: in the order they were handed in, a file
+// handed in open is hashed from its content (one that ends before its recorded size gets no
+// hash), and all are readable by another connection once Commit returns, the run still going.
+TEST_F(HistoryTest, RowsGoInInOrderWithTheHashesOfTheirFiles)
+{
+    engine::RunRecord record;
+    record.source = record.base = src.string();
+    const std::int64_t id = history->BeginRun(record);
+    const std::string contents[] = {"", "one", std::string(600 * 1024, 'z'), "short", "last"};
+    fs::create_directories(src);
+    constexpr int kFiles = 300;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string& content = contents[i % 5];
+        const fs::path path = src / ("f" + std::to_string(i));
+        WriteFile(path, content);
+        engine::FileRecord file;
+        file.source = file.dest = path.string();
+        file.stored.size = static_cast<off_t>(content.size() + (content == "short" ? 1 : 0));
+        file.hashed = i % 3 == 0; // hashed by the run itself
+        file.hash = 42;
+        const int fd = file.hashed ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        history->FileStored(file, engine::UniqueFd(fd));
+        if (i == kFiles / 2)
+            history->FolderUsed(src.string(), false);
+    }
+    ASSERT_FALSE(history->Commit(false));
+    std::string ignored;
+    const auto reader = engine::History::OpenToRead(historyPath, ignored);
+    ASSERT_TRUE(reader);
+    const std::vector<engine::FileRecord> files = reader->Files(id);
+    ASSERT_EQ(files.size(), static_cast<std::size_t>(kFiles));
+    for (int i = 0; i < kFiles; ++i) {
+        const engine::FileRecord& file = files[static_cast<std::size_t>(i)];
+        const std::string& content = contents[i % 5];
+        EXPECT_EQ(file.seq, i + 1);
+        EXPECT_EQ(file.dest, (src / ("f" + std::to_string(i))).string());
+        EXPECT_EQ(file.hashed, i % 3 == 0 || content != "short") << i;
+        if (file.hashed) {
+            EXPECT_EQ(file.hash, i % 3 == 0 ? 42u : engine::HashBytes(content)) << i;
+        }
+    }
+    EXPECT_EQ(reader->Folders(id).size(), 1u);
+    history->EndRun(true, kFiles, 0, 0);
+    EXPECT_EQ(reader->Run(id)->state, engine::RunState::Done);
+}
+
 TEST_F(HistoryTest, KeepsTheNewestRunsAndAnswersWhichFoldersItMade)
 {
     Add("a.jpg", "a");

@@ -42,6 +42,7 @@ std::string OtherFileSystem(const test::TempFolder& near)
     return ::mkdtemp(folder.data()) != nullptr ? folder : std::string();
 }
 
+// Whatever the umask, and in a folder whose default ACL would decide a new file's mode.
 TEST(TrustTest, ACopyGetsOnlyThePermissionBitsAndAMoveKeepsTheFile)
 {
     test::TempFolder dir;
@@ -49,20 +50,38 @@ TEST(TrustTest, ACopyGetsOnlyThePermissionBitsAndAMoveKeepsTheFile)
         mode_t mode;
         mode_t copied;
     } cases[] = {{04755, 0755}, {02755, 0755}, {06711, 0711}, {01777, 0777}, {0640, 0640}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
-        const fs::path source = dir / "prog", copy = dir / "copy", moved = dir / "moved";
-        test::WriteFile(source, "#!/bin/sh\n");
-        ASSERT_EQ(::chmod(source.c_str(), c.mode), 0);
-        ASSERT_EQ(test::CopyTo(source, copy, false).status, Status::Stored);
-        EXPECT_EQ(StatOf(copy).st_mode & 07777, c.copied);
-        const ino_t inode = StatOf(source).st_ino;
-        ASSERT_EQ(test::MoveTo(source, moved).status, Status::Stored);
-        EXPECT_EQ(StatOf(moved).st_mode & 07777, c.mode); // renamed: the very same file
-        EXPECT_EQ(StatOf(moved).st_ino, inode);
-        fs::remove(copy);
-        fs::remove(moved);
+    // user::rwx group::--- other::---
+    const unsigned char privateAcl[] = {2,    0,    0, 0, 1,    0,    7,    0,    0xff, 0xff,
+                                        0xff, 0xff, 4, 0, 0,    0,    0xff, 0xff, 0xff, 0xff,
+                                        0x20, 0,    0, 0, 0xff, 0xff, 0xff, 0xff};
+    fs::create_directories(dir / "acl");
+    const bool aclHere = ::setxattr((dir / "acl").c_str(), "system.posix_acl_default", privateAcl,
+                                    sizeof privateAcl, 0) == 0;
+    const mode_t before = ::umask(022);
+    for (const auto& [mask, folder] : {std::pair<mode_t, fs::path>{022, dir.path()},
+                                       {077, dir.path()},
+                                       {0, dir.path()},
+                                       {022, dir / "acl"}}) {
+        if (folder != dir.path() && !aclHere)
+            continue;
+        ::umask(mask);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << std::oct << c.mode << " umask " << mask << " in " << folder);
+            const fs::path source = dir / "prog", copy = folder / "copy", moved = dir / "moved";
+            test::WriteFile(source, "#!/bin/sh\n");
+            ASSERT_EQ(::chmod(source.c_str(), c.mode), 0);
+            ASSERT_EQ(test::CopyTo(source, copy, false).status, Status::Stored);
+            EXPECT_EQ(StatOf(copy).st_mode & 07777, c.copied);
+            const ino_t inode = StatOf(source).st_ino;
+            ASSERT_EQ(test::MoveTo(source, moved).status, Status::Stored);
+            EXPECT_EQ(StatOf(moved).st_mode & 07777, c.mode); // renamed: the very same file
+            EXPECT_EQ(StatOf(moved).st_ino, inode);
+            fs::remove(copy);
+            fs::remove(moved);
+        }
     }
+    ::umask(before);
 }
 
 TEST(TrustTest, ACopyKeepsHolesUserAttributesAndTheAccessAcl)
