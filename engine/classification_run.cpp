@@ -679,8 +679,6 @@ private:
                     file.source = source;
                     file.dest = dest.path;
                     file.stored = stored.stored;
-                    file.hashed = stored.hashed;
-                    file.hash = stored.hash;
                     // A rename leaves no source; a copy's source is as it was read.
                     file.sourceKnown = options_.Move != 1 || stored.sourceLeft;
                     file.sourceId = stored.copied;
@@ -802,8 +800,17 @@ private:
     {
         // The rows reach the system before the files are flushed, so a kill in the flush
         // leaves a run that can be undone; they reach the disk after, before any source goes.
-        if (recording_)
+        // A copy whose close failed (the history closes them) fails the flush like a failed
+        // flush would: no source of the batch goes.
+        if (recording_) {
             history_->Commit(false);
+            const std::vector<History::WriteFailure> lost = history_->WriteFailures();
+            for (const History::WriteFailure& failure : lost)
+                FileFailed(
+                    Failure({failure.error, std::generic_category()}, failure.dest, "write"));
+            if (!lost.empty())
+                return false;
+        }
         for (const FlushTarget& target : flushTargets_)
             if (const std::error_code error = FlushFileSystem(target.fd))
                 return Fail(Failure(error, target.path, "flush"));

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "engine/base/path_text.h"
 #include "engine/base/unique_fd.h"
@@ -96,6 +97,9 @@ constexpr std::int64_t kUndoRowsPerCommit = 1000;
 // Rows handed to the writing thread and not yet written, at most; each may hold a stored
 // file open until it is hashed.
 constexpr std::uint64_t kRowsAhead = 32;
+// A stored file at least this big is handed to the writing thread at once (its hash takes a
+// while); smaller ones go in batches.
+constexpr off_t kHashAtOnce = off_t{256} << 10;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS runs(
@@ -368,7 +372,8 @@ int OpenFolderBelow(const std::string& top, bool topMayBeLink, const std::string
 
 // The thread that writes a run's rows (and hashes its big copies) while the run goes on.
 // Rows are handed in in batches, so that a run of small files does not wake the thread for
-// every file: a batch goes when it holds kRowsPerCommit rows, a file to hash, or a commit.
+// every file: a batch goes when it holds kRowsPerCommit rows, a big file to hash, or a
+// commit.
 class History::RunWriter {
 public:
     explicit RunWriter(History& history) : history_(history), thread_([this] { Work(); }) {}
@@ -425,8 +430,11 @@ private:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [&] { return handed_ - written_ < kRowsAhead; });
-        const bool now = item.kind != Item::Kind::Folder &&
-                         (item.kind == Item::Kind::Commit || item.content.get() >= 0);
+        // A big file still to be hashed goes at once, so that the hash is taken while the run
+        // copies the next files.
+        const bool now =
+            item.kind == Item::Kind::Commit ||
+            (item.content.get() >= 0 && !item.file.hashed && item.file.stored.size >= kHashAtOnce);
         incoming_.push_back(std::move(item));
         const std::uint64_t number = ++handed_;
         const bool wake = now || incoming_.size() >= static_cast<std::size_t>(kRowsPerCommit);
@@ -687,13 +695,26 @@ void History::InsertFolder(const std::string& path, bool made)
     CommitWhenDue();
 }
 
-// Writes a stored file's row; content: the file, to be hashed first (closed afterwards).
+// Writes a stored file's row. content: the stored copy, open: its identity is read from it,
+// and its hash unless the row has one; then it is closed, and a failed close is kept as a
+// failed write of the copy (WriteFailures).
 void History::InsertFile(FileRecord& file, UniqueFd content)
 {
-    if (content.get() >= 0)
-        file.hashed =
-            HashFile(content.get(), static_cast<std::uint64_t>(file.stored.size), file.hash);
-    content = UniqueFd();
+    if (content.get() >= 0) {
+        struct stat st {};
+        if (::fstat(content.get(), &st) == 0) {
+            file.stored = IdentityOf(st);
+            if (!file.hashed)
+                file.hashed =
+                    HashFile(content.get(), static_cast<std::uint64_t>(st.st_size), file.hash);
+        } else {
+            file.hashed = false; // unknown: an undo leaves such a copy alone
+        }
+        if (content.Close() != 0) {
+            const std::lock_guard<std::mutex> lock(writeFailuresMutex_);
+            writeFailures_.push_back({file.dest, errno});
+        }
+    }
     if (!problem_.empty() || !InTransaction())
         return;
     SqlStatement& insert = *insertFile_;
@@ -742,6 +763,12 @@ std::error_code History::Commit(bool durable)
     else
         CommitRows(durable);
     return Error();
+}
+
+std::vector<History::WriteFailure> History::WriteFailures()
+{
+    const std::lock_guard<std::mutex> lock(writeFailuresMutex_);
+    return std::exchange(writeFailures_, {});
 }
 
 void History::CommitRows(bool durable)

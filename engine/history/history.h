@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -116,12 +117,20 @@ public:
     // and returns its id (0 after a problem); the other calls add rows to the open transaction.
     std::int64_t BeginRun(RunRecord run);
     void FolderUsed(const std::string& path, bool made);
-    // content: the stored file open for reading, when its hash is still to be taken (file.hash
-    // is then ignored).
+    // content: the stored copy itself, open (StoreResult::content): the row takes the copy's
+    // identity from it (file.stored.size only says how much there is to hash), and its hash
+    // unless file.hashed; it is closed afterwards.
     // The rows of a run are written on a thread of its own, in the order they were handed in,
     // while the run goes on; that thread also hashes the files handed in with content. The
     // run's thread waits only when that thread is far behind, and in Commit.
     void FileStored(FileRecord file, UniqueFd content = UniqueFd());
+    // Copies handed in open (FileStored's content) whose close failed: a write of theirs may
+    // be lost. Each is given once, to the first call after Commit saw it.
+    struct WriteFailure {
+        std::string dest;
+        int error = 0;
+    };
+    std::vector<WriteFailure> WriteFailures();
     // Commits the rows so far (waiting for the hashes they need); durable: on disk before it
     // returns (a moved source may be removed next). A problem is kept and returned.
     std::error_code Commit(bool durable);
@@ -195,6 +204,8 @@ private:
     // problem_ and the statements, are then used by that thread only, until the run's
     // thread has waited for it (Commit, EndRun).
     std::unique_ptr<RunWriter> writer_;
+    std::mutex writeFailuresMutex_;
+    std::vector<WriteFailure> writeFailures_;
     std::int64_t pending_ = 0; // rows in the open transaction
     bool unsynced_ = false;    // commits since the log was last flushed
 };

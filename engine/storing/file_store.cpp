@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <random>
@@ -17,7 +16,6 @@
 #include "engine/base/open_file.h"
 #include "engine/base/path_text.h"
 #include "engine/base/unique_fd.h"
-#include "engine/storing/content_hash.h"
 
 namespace engine {
 
@@ -65,9 +63,7 @@ struct CopyError {
 
 // Copies the bytes [from, to) of in to the same offsets of out: the kernel's copy first, plain
 // reads and writes where it cannot serve this pair of files or answers an early end of file.
-// hash: fed every byte copied (plain reads then, so the bytes pass through this program).
-bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyError& error,
-               ContentHash* hash = nullptr)
+bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyError& error)
 {
     off_t pos = from;
     while (pos < to) {
@@ -107,8 +103,6 @@ bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyErro
             error = {EIO, true};
             return false;
         }
-        if (hash != nullptr)
-            hash->Update(buffer.data(), static_cast<std::size_t>(got));
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::pwrite(out, buffer.data() + done,
                                          static_cast<std::size_t>(got - done), pos + done);
@@ -125,10 +119,6 @@ bool CopyRange(int in, int out, off_t from, off_t to, bool& kernelCopy, CopyErro
     return true;
 }
 
-// Files up to this size are hashed from the bytes they are copied with (when a hash is
-// asked for); bigger ones are copied by the kernel and hashed from the copy.
-constexpr off_t kHashWhileCopying = off_t{64} << 10;
-
 // Files at least this big get the sequential read-ahead advice.
 constexpr off_t kAdviseSize = off_t{128} << 10;
 
@@ -141,15 +131,11 @@ bool MayHaveHoles(const struct stat& st)
 // Copies the data of in (size bytes when opened) to out and keeps its holes (with holes
 // false: the file has none): only the ranges
 // that hold data are copied, and the size is set at the end, so a sparse file stays sparse.
-// hash (only without holes): fed the whole content as it is copied.
-bool CopyBytes(int in, int out, off_t size, bool holes, std::uint64_t& copied, CopyError& error,
-               ContentHash* hash)
+bool CopyBytes(int in, int out, off_t size, bool holes, std::uint64_t& copied, CopyError& error)
 {
-    // The kernel copies without the bytes passing through here; a hash needs them, and reading
-    // them once for both costs less than a second read for the hash.
-    bool kernelCopy = hash == nullptr;
+    bool kernelCopy = true;
     if (!holes) { // one range: no search for holes that cannot be there
-        if (size > 0 && !CopyRange(in, out, 0, size, kernelCopy, error, hash))
+        if (size > 0 && !CopyRange(in, out, 0, size, kernelCopy, error))
             return false;
         copied += static_cast<std::uint64_t>(size);
         return true;
@@ -380,17 +366,8 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
 
     StoreResult result;
     CopyError copyError;
-    // The content hash of the copy, from the bytes it is made of; a file with holes is hashed
-    // afterwards through content.
-    // A small file is hashed from the bytes of its copy; a big one is copied by the kernel and
-    // hashed afterwards from the copy, on the history's own thread, which costs this thread
-    // nothing but a descriptor.
-    std::optional<ContentHash> hash;
     const bool holes = MayHaveHoles(st);
-    if (keepContent && !holes && st.st_size <= kHashWhileCopying)
-        hash.emplace();
-    if (!CopyBytes(in.get(), out.get(), st.st_size, holes, result.bytes, copyError,
-                   hash ? &*hash : nullptr))
+    if (!CopyBytes(in.get(), out.get(), st.st_size, holes, result.bytes, copyError))
         return abandon(copyError.code, copyError.readSide ? source : destination,
                        copyError.readSide ? "read" : "write");
     // A file edited or replaced in place while it was read: the copy may mix two versions.
@@ -448,17 +425,13 @@ StoreResult CopyStaged(const SourceRef& sourceRef, const FolderHandle& folder,
             ::unlinkat(dir, hidden.c_str(), 0);
         }
     }
-    // The stored file as it now is (its link changed its change time), for the history.
-    struct stat done {};
-    if (keepContent && ::fstat(out.get(), &done) == 0)
-        result.stored = IdentityOf(done);
-    if (hash) {
-        result.hashed = true;
-        result.hash = hash->Digest();
-    } else if (keepContent) {
-        result.content = UniqueFd(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
-    }
-    if (out.Close() != 0) {
+    if (keepContent) {
+        // The history reads the copy's identity (its link changed its change time) and hash
+        // from it, and closes it, on a thread of its own: the bytes are read a second time,
+        // but not by the thread that copies.
+        result.stored.size = st.st_size;
+        result.content = std::move(out);
+    } else if (out.Close() != 0) {
         const int closeError = errno;
         ::unlinkat(dir, name.c_str(), 0); // the name is ours: we just made it
         return Failure(closeError, destination, "write");

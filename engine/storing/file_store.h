@@ -64,12 +64,12 @@ struct StoreResult {
     bool sourceLeft = false;
     FileIdentity copied;     // the source as it was copied (copies only)
     std::uint64_t bytes = 0; // bytes copied
-    // The stored file as it is under its final name, for the run history; and, for copies
-    // made with keepContent, the hash of its whole content (content_hash.h) taken from the
-    // bytes copied, or, where it could not be (holes), a descriptor to read it by.
+    // The stored file as it is under its final name, for the run history (renames and files
+    // found already there). A copy made with keepContent instead hands over the stored file
+    // itself, open (content), with only its size in stored: its identity and its hash are to
+    // be read from it, and whoever closes it must treat a failed close as a failed write of
+    // the copy.
     FileIdentity stored;
-    bool hashed = false;
-    std::uint64_t hash = 0;
     UniqueFd content;
 };
 
@@ -84,7 +84,7 @@ struct StoreResult {
 // caller flushes the file system (FlushFileSystem) before it relies on the copy.
 // The source is opened by OpenSourceFile: a link is followed only when it is the running
 // user's or root's.
-// keepContent: the result holds the copy's content hash, or a descriptor to take it by.
+// keepContent: the result holds the copy, open (StoreResult::content), for the history.
 StoreResult StoreCopy(const SourceRef& source, const FolderHandle& folder, const std::string& name,
                       bool durable, bool keepContent = false);
 inline StoreResult StoreCopy(const std::string& source, const FolderHandle& folder,
