@@ -97,6 +97,9 @@ constexpr std::int64_t kUndoRowsPerCommit = 1000;
 // Rows handed to the writing thread and not yet written, at most; each may hold a stored
 // file open until it is hashed.
 constexpr std::uint64_t kRowsAhead = 32;
+// Rows handed to the writing thread together (fewer wake-ups); less than kRowsAhead.
+constexpr std::size_t kRowsPerBatch = 16;
+static_assert(kRowsPerBatch < kRowsAhead);
 // A stored file at least this big is handed to the writing thread at once (its hash takes a
 // while); smaller ones go in batches.
 constexpr off_t kHashAtOnce = off_t{256} << 10;
@@ -372,7 +375,7 @@ int OpenFolderBelow(const std::string& top, bool topMayBeLink, const std::string
 
 // The thread that writes a run's rows (and hashes its big copies) while the run goes on.
 // Rows are handed in in batches, so that a run of small files does not wake the thread for
-// every file: a batch goes when it holds kRowsPerCommit rows, a big file to hash, or a
+// every file: a batch goes when it holds kRowsPerBatch rows, a big file to hash, or a
 // commit.
 class History::RunWriter {
 public:
@@ -429,7 +432,11 @@ private:
     std::uint64_t Add(Item item)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [&] { return handed_ - written_ < kRowsAhead; });
+        if (handed_ - written_ >= kRowsAhead) {
+            // Far ahead: the thread gets whatever waits before this one waits for it.
+            wake_.notify_one();
+            done_.wait(lock, [&] { return handed_ - written_ < kRowsAhead; });
+        }
         // A big file still to be hashed goes at once, so that the hash is taken while the run
         // copies the next files.
         const bool now =
@@ -437,7 +444,7 @@ private:
             (item.content.get() >= 0 && !item.file.hashed && item.file.stored.size >= kHashAtOnce);
         incoming_.push_back(std::move(item));
         const std::uint64_t number = ++handed_;
-        const bool wake = now || incoming_.size() >= static_cast<std::size_t>(kRowsPerCommit);
+        const bool wake = now || incoming_.size() >= kRowsPerBatch;
         lock.unlock();
         if (wake)
             wake_.notify_one();
