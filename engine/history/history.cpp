@@ -1,5 +1,6 @@
 #include "engine/history/history.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -100,9 +101,8 @@ constexpr std::uint64_t kRowsAhead = 32;
 // Rows handed to the writing thread together (fewer wake-ups); less than kRowsAhead.
 constexpr std::size_t kRowsPerBatch = 16;
 static_assert(kRowsPerBatch < kRowsAhead);
-// A stored file at least this big is handed to the writing thread at once (its hash takes a
-// while); smaller ones go in batches.
-constexpr off_t kHashAtOnce = off_t{256} << 10;
+// Or fewer, when they hold this many bytes to hash.
+constexpr std::uint64_t kBytesPerBatch = std::uint64_t{4} << 20;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS runs(
@@ -375,8 +375,8 @@ int OpenFolderBelow(const std::string& top, bool topMayBeLink, const std::string
 
 // The thread that writes a run's rows (and hashes its big copies) while the run goes on.
 // Rows are handed in in batches, so that a run of small files does not wake the thread for
-// every file: a batch goes when it holds kRowsPerBatch rows, a big file to hash, or a
-// commit.
+// every file: a batch goes when it holds kRowsPerBatch rows, kBytesPerBatch bytes to hash,
+// or a commit.
 class History::RunWriter {
 public:
     explicit RunWriter(History& history) : history_(history), thread_([this] { Work(); }) {}
@@ -437,14 +437,16 @@ private:
             wake_.notify_one();
             done_.wait(lock, [&] { return handed_ - written_ < kRowsAhead; });
         }
-        // A big file still to be hashed goes at once, so that the hash is taken while the run
-        // copies the next files.
-        const bool now =
-            item.kind == Item::Kind::Commit ||
-            (item.content.get() >= 0 && !item.file.hashed && item.file.stored.size >= kHashAtOnce);
+        // Bytes still to be hashed go once there are enough of them to be worth waking the
+        // thread for, so that they are hashed while the run copies the next files.
+        if (item.content.get() >= 0 && !item.file.hashed)
+            incomingBytes_ += static_cast<std::uint64_t>(std::max<off_t>(item.file.stored.size, 0));
+        const bool wake = item.kind == Item::Kind::Commit ||
+                          incoming_.size() + 1 >= kRowsPerBatch || incomingBytes_ >= kBytesPerBatch;
         incoming_.push_back(std::move(item));
         const std::uint64_t number = ++handed_;
-        const bool wake = now || incoming_.size() >= kRowsPerBatch;
+        if (wake)
+            incomingBytes_ = 0;
         lock.unlock();
         if (wake)
             wake_.notify_one();
@@ -488,6 +490,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::vector<Item> incoming_;
+    std::uint64_t incomingBytes_ = 0; // to hash, in incoming_ since the last wake
     std::uint64_t handed_ = 0, written_ = 0;
     bool stop_ = false;
     std::thread thread_; // last: started once the rest is ready
