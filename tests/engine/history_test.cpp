@@ -275,15 +275,15 @@ TEST_F(HistoryTest, LeftoversOfAKilledRunAreFinishedByTheNextRun)
     EXPECT_EQ(ReadFile(src / "a.jpg"), "photo a");
 }
 
-// A run's rows are written on a thread of their own: in the order they were handed in, a file
-// handed in open is hashed from its content (one that ends before its recorded size gets no
-// hash), and all are readable by another connection once Commit returns, the run still going.
+// A run's rows are written on a thread of their own: in the order they were handed in, a copy
+// handed in open gets its identity and hash from the file itself (the row's size is only a
+// hint), and all are readable by another connection once Commit returns, the run still going.
 TEST_F(HistoryTest, RowsGoInInOrderWithTheHashesOfTheirFiles)
 {
     engine::RunRecord record;
     record.source = record.base = src.string();
     const std::int64_t id = history->BeginRun(record);
-    const std::string contents[] = {"", "one", std::string(600 * 1024, 'z'), "short", "last"};
+    const std::string contents[] = {"", "one", std::string(600 * 1024, 'z'), "two", "last"};
     fs::create_directories(src);
     constexpr int kFiles = 300;
     for (int i = 0; i < kFiles; ++i) {
@@ -292,7 +292,7 @@ TEST_F(HistoryTest, RowsGoInInOrderWithTheHashesOfTheirFiles)
         WriteFile(path, content);
         engine::FileRecord file;
         file.source = file.dest = path.string();
-        file.stored.size = static_cast<off_t>(content.size() + (content == "short" ? 1 : 0));
+        file.stored.size = static_cast<off_t>(content.size() + 1);
         file.hashed = i % 3 == 0; // hashed by the run itself
         file.hash = 42;
         const int fd = file.hashed ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -320,9 +320,12 @@ TEST_F(HistoryTest, RowsGoInInOrderWithTheHashesOfTheirFiles)
         const std::string& content = contents[i % 5];
         EXPECT_EQ(file.seq, i + 1);
         EXPECT_EQ(file.dest, (src / ("f" + std::to_string(i))).string());
-        EXPECT_EQ(file.hashed, i % 3 == 0 || content != "short") << i;
-        if (file.hashed) {
-            EXPECT_EQ(file.hash, i % 3 == 0 ? 42u : engine::HashBytes(content)) << i;
+        EXPECT_TRUE(file.hashed) << i;
+        EXPECT_EQ(file.hash, i % 3 == 0 ? 42u : engine::HashBytes(content)) << i;
+        if (i % 3 != 0) {
+            struct stat st {};
+            ASSERT_EQ(::stat(file.dest.c_str(), &st), 0);
+            EXPECT_TRUE(engine::SameFile(file.stored, engine::IdentityOf(st))) << i;
         }
     }
     EXPECT_EQ(reader->Folders(id).size(), 1u);
