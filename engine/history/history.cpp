@@ -373,7 +373,8 @@ int OpenFolderBelow(const std::string& top, bool topMayBeLink, const std::string
     return fd;
 }
 
-// The thread that writes a run's rows (and hashes its big copies) while the run goes on.
+// The thread that writes a run's rows while the run goes on, reading each copy's identity
+// and hash from the copy.
 // Rows are handed in in batches, so that a run of small files does not wake the thread for
 // every file: a batch goes when it holds kRowsPerBatch rows, kBytesPerBatch bytes to hash,
 // or a commit.
@@ -841,6 +842,12 @@ void History::Prune()
 {
     if (!problem_.empty())
         return;
+    {
+        // Most runs find nothing to prune: they ask without taking the write lock.
+        Statement count(db_, "SELECT count(*) FROM runs");
+        if (count.Step() == SQLITE_ROW && count.Int(0) <= kHistoryRuns)
+            return;
+    }
     Exec("BEGIN IMMEDIATE");
     Statement old(db_, "SELECT id FROM runs WHERE id NOT IN "
                        "(SELECT id FROM runs ORDER BY id DESC LIMIT ?) AND state NOT IN "

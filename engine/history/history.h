@@ -30,11 +30,13 @@ class SqlStatement;
 //           stored file's identity (device, inode, size, modification and change times), its
 //           content hash (XXH3), the source's identity where an undo needs it, and what an
 //           undo did with it
-// Rows are written in transactions committed at the run's flush points, before any moved
-// source is removed, and in between every 16 rows; a kill leaves every committed row true. A run that is going holds a lock
-// on its id (an open-file-description lock on "history.lock" beside the database, which the
-// kernel drops when the process dies): an undo refuses such a run, and a later run or undo
-// finishes what a killed one left behind (RecoverKilledRuns).
+// A run's rows are written by a thread of their own while the run goes on, in transactions
+// committed at the run's flush points, before any moved source is removed, and in between
+// every 16 rows; a kill leaves every committed row true, and loses the undo of at most the
+// last 32 files handed in and the 16 of the open transaction (never a file). A run that is
+// going holds a lock on its id (an open-file-description lock on "history.lock" beside the
+// database, which the kernel drops when the process dies): an undo refuses such a run, and a
+// later run or undo finishes what a killed one left behind (RecoverKilledRuns).
 
 // $XDG_STATE_HOME/velmora/history.sqlite3 when XDG_STATE_HOME is an absolute path, else
 // $HOME/.local/state/velmora/history.sqlite3; empty when neither is known.
