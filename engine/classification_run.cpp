@@ -431,7 +431,7 @@ private:
             owned = parent = opened.fd;
             parentPath = path;
         }
-        folder_ = {owned, dateFolder, CreationUmask(owned)};
+        folder_ = {owned, dateFolder, CreationUmask(owned, umask_)};
         return WatchForFlush(folder_);
     }
 
@@ -858,6 +858,7 @@ private:
     int baseFd_ = -1;
     std::size_t nameMax_ = 255;
     FolderHandle folder_; // the date folder of the file being stored, owned
+    const int umask_ = ProcessUmask(); // read once: the run's copies are made under it
     bool folderMadeHere_ = false; // folder_ was made by this run and nothing else took a name
     // Keys of the names this run stored in folder_ while folderMadeHere_: a key found there
     // is checked on disk, so two names with one key cost a status call, never a wrong name.

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <unistd.h>
-#include <vector>
 #include <xxhash.h>
 
 namespace engine {
@@ -40,17 +40,17 @@ bool HashFile(int fd, std::uint64_t size, std::uint64_t& hash)
 {
     // Small enough to stay in the processor's cache between the read and the hash.
     constexpr std::size_t kBlock = 256 * 1024;
-    static thread_local std::vector<unsigned char> buffer(kBlock);
+    static thread_local const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
     ContentHash content;
     std::uint64_t pos = 0;
     while (pos < size) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - pos, kBlock));
-        const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(pos));
+        const ssize_t got = ::pread(fd, buffer.get(), want, static_cast<off_t>(pos));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             return false;
-        content.Update(buffer.data(), static_cast<std::size_t>(got));
+        content.Update(buffer.get(), static_cast<std::size_t>(got));
         pos += static_cast<std::uint64_t>(got);
     }
     hash = content.Digest();

@@ -201,26 +201,6 @@ bool IsNotKeptHere(int error)
            error == E2BIG || error == ERANGE || error == EINVAL;
 }
 
-// The process's umask, read without changing it (the umask call would, for a moment, in
-// every thread); -1 when it cannot be read.
-int ProcessUmask()
-{
-    FILE* status = std::fopen("/proc/self/status", "re");
-    if (status == nullptr)
-        return -1;
-    char line[256];
-    int found = -1;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        unsigned value = 0;
-        if (std::sscanf(line, "Umask: %o", &value) == 1) {
-            found = static_cast<int>(value & 0777);
-            break;
-        }
-    }
-    std::fclose(status);
-    return found;
-}
-
 // Gives out the permission bits, the "user." extended attributes and the access ACL of in.
 // What the destination does not keep is left out; running out of space is an error.
 // modeSet: out already has the permission bits (it was made with them).
@@ -590,12 +570,31 @@ StoreResult RemoveMovedSource(const SourceRef& sourceRef, const FileIdentity& co
     return Changed(source, copyPath, putBack ? nullptr : &keptAs);
 }
 
-int CreationUmask(int fd)
+// Read from /proc: the umask call would change it, for a moment, in every thread.
+int ProcessUmask()
 {
-    if (::fgetxattr(fd, "system.posix_acl_default", nullptr, 0) >= 0 ||
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr)
+        return -1;
+    char line[256];
+    int found = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned value = 0;
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            found = static_cast<int>(value & 0777);
+            break;
+        }
+    }
+    std::fclose(status);
+    return found;
+}
+
+int CreationUmask(int fd, int processUmask)
+{
+    if (processUmask < 0 || ::fgetxattr(fd, "system.posix_acl_default", nullptr, 0) >= 0 ||
         (errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP))
         return -1;
-    return ProcessUmask();
+    return processUmask;
 }
 
 std::error_code FlushFileSystem(int fd)

@@ -42,9 +42,12 @@ struct FolderHandle {
     int umask = -1;
 };
 
-// The umask of files made in the folder open as fd (FolderHandle::umask): the process's, read
-// now, or -1 when the folder has a default ACL or either cannot be told.
-int CreationUmask(int fd);
+// The process's umask, read without changing it; -1 when it cannot be read.
+int ProcessUmask();
+
+// The umask of files made in the folder open as fd (FolderHandle::umask): processUmask
+// (ProcessUmask()), or -1 when the folder has a default ACL or that cannot be told.
+int CreationUmask(int fd, int processUmask);
 
 // The outcome of storing one file under a final name.
 struct StoreResult {

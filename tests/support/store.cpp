@@ -23,8 +23,9 @@ engine::StoreResult InFolderOf(const std::string& destination, StoreCall store)
         failed.step = "create";
         return failed;
     }
-    engine::StoreResult result = store(engine::FolderHandle{fd, folder, engine::CreationUmask(fd)},
-                                       engine::NameOfPath(destination));
+    engine::StoreResult result =
+        store(engine::FolderHandle{fd, folder, engine::CreationUmask(fd, engine::ProcessUmask())},
+              engine::NameOfPath(destination));
     ::close(fd);
     return result;
 }
