@@ -674,7 +674,7 @@ private:
             case StoreResult::Status::Stored:
                 unflushed_ = true;
                 if (recording_) {
-                    FileRecord file;
+                    FileRecord& file = Row();
                     file.action = options_.Move == 1 ? FileAction::Moved : FileAction::Copied;
                     file.source = source;
                     file.dest = dest.path;
@@ -682,7 +682,7 @@ private:
                     // A rename leaves no source; a copy's source is as it was read.
                     file.sourceKnown = options_.Move != 1 || stored.sourceLeft;
                     file.sourceId = stored.copied;
-                    history_->FileStored(std::move(file), std::move(stored.content));
+                    history_->FileStored(file, std::move(stored.content));
                 }
                 if (folderMadeHere_)
                     storedHere_.insert(NameKey(name));
@@ -713,7 +713,7 @@ private:
             return true;
         }
         if (recording_) {
-            FileRecord file;
+            FileRecord& file = Row();
             file.action = FileAction::Same;
             file.source = source;
             file.dest = existing;
@@ -729,6 +729,17 @@ private:
         kept.copied = same.source;
         kept.stored = same.existing;
         return SourceLeft(sourceRef, existing, kept, true);
+    }
+
+    // The row of a stored file for the history: the same record each time, so that its paths
+    // are copied into memory it already has.
+    FileRecord& Row()
+    {
+        row_.hashed = false;
+        row_.hash = 0;
+        row_.sourceKnown = false;
+        row_.stored = row_.sourceId = FileIdentity();
+        return row_;
     }
 
     // The stored file at path is still the one compared (identity): not rewritten meanwhile
@@ -857,6 +868,7 @@ private:
     std::string destBase_;
     int baseFd_ = -1;
     std::size_t nameMax_ = 255;
+    FileRecord row_;      // Row()
     FolderHandle folder_; // the date folder of the file being stored, owned
     const int umask_ = ProcessUmask(); // read once: the run's copies are made under it
     bool folderMadeHere_ = false; // folder_ was made by this run and nothing else took a name

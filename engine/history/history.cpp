@@ -393,29 +393,30 @@ public:
     RunWriter(const RunWriter&) = delete;
     RunWriter& operator=(const RunWriter&) = delete;
 
-    void AddFile(FileRecord file, UniqueFd content)
+    void AddFile(const FileRecord& file, std::int64_t seq, UniqueFd content)
     {
-        Item item;
-        item.kind = Item::Kind::File;
-        item.file = std::move(file);
-        item.content = std::move(content);
-        Add(std::move(item));
+        Add([&](Item& item) {
+            item.kind = Item::Kind::File;
+            item.file = file; // into the strings of a slot used before: no allocation
+            item.file.seq = seq;
+            item.content = std::move(content);
+        });
     }
-    void AddFolder(std::string path, bool made)
+    void AddFolder(const std::string& path, bool made)
     {
-        Item item;
-        item.kind = Item::Kind::Folder;
-        item.path = std::move(path);
-        item.made = made;
-        Add(std::move(item));
+        Add([&](Item& item) {
+            item.kind = Item::Kind::Folder;
+            item.path = path;
+            item.made = made;
+        });
     }
     // Returns once every row handed in is committed (and, durable, on disk).
     void Commit(bool durable)
     {
-        Item item;
-        item.kind = Item::Kind::Commit;
-        item.durable = durable;
-        const std::uint64_t ticket = Add(std::move(item));
+        const std::uint64_t ticket = Add([&](Item& item) {
+            item.kind = Item::Kind::Commit;
+            item.durable = durable;
+        });
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [&] { return written_ >= ticket; });
     }
@@ -429,8 +430,11 @@ private:
         bool made = false, durable = false;
     };
 
-    // Hands item in; returns its number (1 for the first).
-    std::uint64_t Add(Item item)
+    // Fills the next slot of the batch being gathered; returns its number (1 for the first).
+    // The two batches' vectors go back and forth between the threads and their slots are
+    // filled again and again, so that handing in a row allocates nothing (memory freed by the
+    // other thread would make both threads' allocations contend).
+    template <typename Fill> std::uint64_t Add(Fill fill)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (handed_ - written_ >= kRowsAhead) {
@@ -438,13 +442,16 @@ private:
             wake_.notify_one();
             done_.wait(lock, [&] { return handed_ - written_ < kRowsAhead; });
         }
+        if (incomingCount_ == incoming_.size())
+            incoming_.emplace_back();
+        Item& item = incoming_[incomingCount_++];
+        fill(item);
         // Bytes still to be hashed go once there are enough of them to be worth waking the
         // thread for, so that they are hashed while the run copies the next files.
-        if (item.content.get() >= 0 && !item.file.hashed)
+        if (item.kind == Item::Kind::File && item.content.get() >= 0 && !item.file.hashed)
             incomingBytes_ += static_cast<std::uint64_t>(std::max<off_t>(item.file.stored.size, 0));
-        const bool wake = item.kind == Item::Kind::Commit ||
-                          incoming_.size() + 1 >= kRowsPerBatch || incomingBytes_ >= kBytesPerBatch;
-        incoming_.push_back(std::move(item));
+        const bool wake = item.kind == Item::Kind::Commit || incomingCount_ >= kRowsPerBatch ||
+                          incomingBytes_ >= kBytesPerBatch;
         const std::uint64_t number = ++handed_;
         if (wake)
             incomingBytes_ = 0;
@@ -458,14 +465,17 @@ private:
     {
         std::vector<Item> batch;
         for (;;) {
+            std::size_t count = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return !incoming_.empty() || stop_; });
-                if (incoming_.empty())
+                wake_.wait(lock, [&] { return incomingCount_ > 0 || stop_; });
+                if (incomingCount_ == 0)
                     return; // stopped, and everything written
                 batch.swap(incoming_);
+                count = std::exchange(incomingCount_, 0);
             }
-            for (Item& item : batch) {
+            for (std::size_t i = 0; i < count; ++i) {
+                Item& item = batch[i];
                 switch (item.kind) {
                 case Item::Kind::File:
                     history_.InsertFile(item.file, std::move(item.content));
@@ -480,10 +490,9 @@ private:
             }
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                written_ += batch.size();
+                written_ += count;
             }
             done_.notify_all();
-            batch.clear();
         }
     }
 
@@ -491,6 +500,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::vector<Item> incoming_;
+    std::size_t incomingCount_ = 0;   // slots of incoming_ filled
     std::uint64_t incomingBytes_ = 0; // to hash, in incoming_ since the last wake
     std::uint64_t handed_ = 0, written_ = 0;
     bool stop_ = false;
@@ -689,12 +699,10 @@ void History::FolderUsed(const std::string& path, bool made)
         writer_->AddFolder(AbsoluteIn(cwd_, path), made);
 }
 
-void History::FileStored(FileRecord file, UniqueFd content)
+void History::FileStored(const FileRecord& file, UniqueFd content)
 {
-    if (!writer_)
-        return;
-    file.seq = ++fileSeq_;
-    writer_->AddFile(std::move(file), std::move(content));
+    if (writer_)
+        writer_->AddFile(file, ++fileSeq_, std::move(content));
 }
 
 void History::InsertFolder(const std::string& path, bool made)

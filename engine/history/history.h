@@ -125,7 +125,7 @@ public:
     // The rows of a run are written on a thread of its own, in the order they were handed in,
     // while the run goes on; that thread also hashes the files handed in with content. The
     // run's thread waits only when that thread is far behind, and in Commit.
-    void FileStored(FileRecord file, UniqueFd content = UniqueFd());
+    void FileStored(const FileRecord& file, UniqueFd content = UniqueFd());
     // Copies handed in open (FileStored's content) whose close failed: a write of theirs may
     // be lost. Each is given once, to the first call after Commit saw it.
     struct WriteFailure {
