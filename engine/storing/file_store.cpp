@@ -207,13 +207,18 @@ bool IsNotKeptHere(int error)
 int CopyAttributes(int in, int out, mode_t mode, bool modeSet)
 {
     mode &= 0777; // the copy belongs to whoever sorts: never setuid, setgid or sticky
-    std::vector<char> names(4096);
-    ssize_t length = ::flistxattr(in, names.data(), names.size());
+    // Most files have no attributes: the list is read into a buffer on the stack, and only a
+    // longer one into memory of its own.
+    char shortList[1024];
+    std::vector<char> longList;
+    const char* names = shortList;
+    ssize_t length = ::flistxattr(in, shortList, sizeof shortList);
     if (length < 0 && errno == ERANGE) {
         length = ::flistxattr(in, nullptr, 0);
         if (length > 0) {
-            names.resize(static_cast<std::size_t>(length));
-            length = ::flistxattr(in, names.data(), names.size());
+            longList.resize(static_cast<std::size_t>(length));
+            length = ::flistxattr(in, longList.data(), longList.size());
+            names = longList.data();
         }
     }
     std::vector<char> acl;
@@ -230,7 +235,7 @@ int CopyAttributes(int in, int out, mode_t mode, bool modeSet)
         return true;
     };
     for (ssize_t pos = 0; length > 0 && pos < length;) {
-        const char* name = names.data() + pos;
+        const char* name = names + pos;
         pos += static_cast<ssize_t>(std::strlen(name)) + 1;
         if (std::strcmp(name, kAccessAclName) == 0) {
             get(name, acl);

@@ -97,6 +97,12 @@ TEST(TrustTest, ACopyKeepsHolesUserAttributesAndTheAccessAcl)
     }
     if (::setxattr(source.c_str(), "user.rating", "5", 1, 0) != 0)
         GTEST_SKIP() << "no user attributes here";
+    // A list of names longer than the copy's first read of it takes.
+    std::vector<std::string> many;
+    for (int i = 0; i < 30; ++i) {
+        many.push_back("user.an-attribute-with-a-long-name-" + std::to_string(i));
+        ASSERT_EQ(::setxattr(source.c_str(), many.back().c_str(), "v", 1, 0), 0) << i;
+    }
     // user::rw- group::r-- mask::rw- other::---, plus a named user: the mode's group bits
     // show the mask (rw-), the owning group itself may only read.
     const unsigned char acl[] = {2,    0,    0,    0,    1,    0,    6,    0,    0xff, 0xff, 0xff,
@@ -112,6 +118,8 @@ TEST(TrustTest, ACopyKeepsHolesUserAttributesAndTheAccessAcl)
     char value[8] = {};
     EXPECT_EQ(::getxattr(copy.c_str(), "user.rating", value, sizeof value), 1);
     EXPECT_EQ(value[0], '5');
+    for (const std::string& name : many)
+        EXPECT_EQ(::getxattr(copy.c_str(), name.c_str(), value, sizeof value), 1) << name;
     if (aclHere) {
         unsigned char kept[64] = {};
         EXPECT_EQ(::getxattr(copy.c_str(), "system.posix_acl_access", kept, sizeof kept),
