@@ -533,6 +533,13 @@ std::unique_ptr<History> History::Connect(const std::string& path, int flags, st
     }
     sqlite3_busy_timeout(db, 10000);
     sqlite3_extended_result_codes(db, 1);
+    // The write-ahead log stays between runs and is not folded into the database when the
+    // last connection closes (commits do that once it has grown, on the run's writing
+    // thread): so a run does not make the log anew and flush its header and folder, nor copy
+    // it back and flush the database as it ends.
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     return history;
 }
 
@@ -576,7 +583,9 @@ std::unique_ptr<History> History::Open(const std::string& path, std::string& pro
     }
     // The tables are made once: opening an existing history writes nothing, so an undo's dry
     // run leaves the file as it was.
+    // The log is cut back to 8 MB once it was folded in, so a big run leaves no big file.
     if (!history->Exec("PRAGMA journal_mode=WAL") || !history->Exec("PRAGMA synchronous=NORMAL") ||
+        !history->Exec("PRAGMA journal_size_limit=8388608") ||
         (found == 0 &&
          (!history->Exec(kSchema) ||
           !history->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str())))) {
