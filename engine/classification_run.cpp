@@ -666,7 +666,7 @@ private:
             }
             if (settings_.beforeStore)
                 settings_.beforeStore(dest.path);
-            // A run that keeps a history hashes each copy it makes.
+            // A run that keeps a history hands each copy it makes to the history, open.
             StoreResult stored =
                 options_.Move == 1 ? StoreMove(sourceRef, folder_, name, perFileFlush_, recording_)
                                    : StoreCopy(sourceRef, folder_, name, perFileFlush_, recording_);

@@ -8,22 +8,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/base/unique_fd.h"
+
 namespace platform {
 
 namespace {
-
-// An open descriptor, closed with this object.
-struct Descriptor {
-    explicit Descriptor(int value) : fd(value) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd;
-};
 
 // Why a file or folder, in status st, may not be trusted: neither root's nor the program
 // owner's, or writable by everyone; empty when it may.
@@ -75,17 +64,17 @@ void* LoadTrustedModule(const std::string& fileName, const char* interfaceSymbol
     for (const std::string& dir : {folder + VELMORA_MODULE_FROM_BIN, folder}) {
         const std::string candidate = (dir.back() == '/' ? dir : dir + "/") + fileName;
         // Without blocking: a FIFO put in the module's place must not hang the program.
-        const Descriptor file(::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (file.fd < 0) {
+        const engine::UniqueFd file(::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (file.get() < 0) {
             reasons.push_back(candidate + ": " + std::strerror(errno));
             continue;
         }
-        if (std::string why = Untrusted(file.fd, candidate, dir, program.st_uid); !why.empty()) {
+        if (std::string why = Untrusted(file.get(), candidate, dir, program.st_uid); !why.empty()) {
             reasons.push_back(why);
             continue;
         }
         // Loaded through the descriptor checked, not the name, which may change meanwhile.
-        const std::string opened = "/proc/self/fd/" + std::to_string(file.fd);
+        const std::string opened = "/proc/self/fd/" + std::to_string(file.get());
         void* module = ::dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module == nullptr) {
             const char* error = ::dlerror();

@@ -420,6 +420,12 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [&] { return written_ >= ticket; });
     }
+    // Copies whose close failed since the last call.
+    std::vector<WriteFailure> TakeFailures()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(failures_, {});
+    }
 
 private:
     struct Item {
@@ -448,7 +454,7 @@ private:
         fill(item);
         // Bytes still to be hashed go once there are enough of them to be worth waking the
         // thread for, so that they are hashed while the run copies the next files.
-        if (item.kind == Item::Kind::File && item.content.get() >= 0 && !item.file.hashed)
+        if (item.content.get() >= 0)
             incomingBytes_ += static_cast<std::uint64_t>(std::max<off_t>(item.file.stored.size, 0));
         const bool wake = item.kind == Item::Kind::Commit || incomingCount_ >= kRowsPerBatch ||
                           incomingBytes_ >= kBytesPerBatch;
@@ -474,11 +480,13 @@ private:
                 batch.swap(incoming_);
                 count = std::exchange(incomingCount_, 0);
             }
+            std::vector<WriteFailure> failed;
             for (std::size_t i = 0; i < count; ++i) {
                 Item& item = batch[i];
                 switch (item.kind) {
                 case Item::Kind::File:
-                    history_.InsertFile(item.file, std::move(item.content));
+                    if (const int error = history_.InsertFile(item.file, std::move(item.content)))
+                        failed.push_back({item.file.dest, error});
                     break;
                 case Item::Kind::Folder:
                     history_.InsertFolder(item.path, item.made);
@@ -491,6 +499,7 @@ private:
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 written_ += count;
+                failures_.insert(failures_.end(), failed.begin(), failed.end());
             }
             done_.notify_all();
         }
@@ -503,6 +512,7 @@ private:
     std::size_t incomingCount_ = 0;   // slots of incoming_ filled
     std::uint64_t incomingBytes_ = 0; // to hash, in incoming_ since the last wake
     std::uint64_t handed_ = 0, written_ = 0;
+    std::vector<WriteFailure> failures_; // TakeFailures()
     bool stop_ = false;
     std::thread thread_; // last: started once the rest is ready
 };
@@ -723,28 +733,25 @@ void History::InsertFolder(const std::string& path, bool made)
     CommitWhenDue();
 }
 
-// Writes a stored file's row. content: the stored copy, open: its identity is read from it,
-// and its hash unless the row has one; then it is closed, and a failed close is kept as a
-// failed write of the copy (WriteFailures).
-void History::InsertFile(FileRecord& file, UniqueFd content)
+// Writes a stored file's row. content: the stored copy, open: its identity and hash are read
+// from it, then it is closed. Returns the error of a failed close (a write of the copy may be
+// lost), else 0.
+int History::InsertFile(FileRecord& file, UniqueFd content)
 {
+    int closeError = 0;
     if (content.get() >= 0) {
         struct stat st {};
+        file.hashed = false; // unknown, when it cannot be read: an undo leaves the copy alone
         if (::fstat(content.get(), &st) == 0) {
             file.stored = IdentityOf(st);
-            if (!file.hashed)
-                file.hashed =
-                    HashFile(content.get(), static_cast<std::uint64_t>(st.st_size), file.hash);
-        } else {
-            file.hashed = false; // unknown: an undo leaves such a copy alone
+            file.hashed =
+                HashFile(content.get(), static_cast<std::uint64_t>(st.st_size), file.hash);
         }
-        if (content.Close() != 0) {
-            const std::lock_guard<std::mutex> lock(writeFailuresMutex_);
-            writeFailures_.push_back({file.dest, errno});
-        }
+        if (content.Close() != 0)
+            closeError = errno;
     }
     if (!problem_.empty() || !InTransaction())
-        return;
+        return closeError;
     SqlStatement& insert = *insertFile_;
     insert.Bind(1, runId_)
         .Bind(2, file.seq)
@@ -764,6 +771,7 @@ void History::InsertFile(FileRecord& file, UniqueFd content)
     if (!insert.Run())
         Fail("written");
     CommitWhenDue();
+    return closeError;
 }
 
 void History::CommitWhenDue()
@@ -795,8 +803,7 @@ std::error_code History::Commit(bool durable)
 
 std::vector<History::WriteFailure> History::WriteFailures()
 {
-    const std::lock_guard<std::mutex> lock(writeFailuresMutex_);
-    return std::exchange(writeFailures_, {});
+    return writer_ ? writer_->TakeFailures() : std::vector<WriteFailure>();
 }
 
 void History::CommitRows(bool durable)
@@ -980,13 +987,8 @@ void History::UnlockRun(std::int64_t id)
 
 bool History::Batch()
 {
-    if (!problem_.empty())
+    if (!problem_.empty() || !InTransaction())
         return false;
-    if (!inTransaction_) {
-        if (!Exec("BEGIN IMMEDIATE"))
-            return false;
-        inTransaction_ = true;
-    }
     if (++pending_ >= kUndoRowsPerCommit)
         return !Commit(false) && Batch();
     return true;

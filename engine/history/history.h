@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -120,8 +119,8 @@ public:
     std::int64_t BeginRun(RunRecord run);
     void FolderUsed(const std::string& path, bool made);
     // content: the stored copy itself, open (StoreResult::content): the row takes the copy's
-    // identity from it (file.stored.size only says how much there is to hash), and its hash
-    // unless file.hashed; it is closed afterwards.
+    // identity and hash from it (file.stored.size only says how much there is to hash); it is
+    // closed afterwards.
     // The rows of a run are written on a thread of its own, in the order they were handed in,
     // while the run goes on; that thread also hashes the files handed in with content. The
     // run's thread waits only when that thread is far behind, and in Commit.
@@ -179,7 +178,7 @@ private:
     bool Exec(const char* sql);
     bool InTransaction(); // opens one when none is open
     class RunWriter;
-    void InsertFile(FileRecord& file, UniqueFd content);
+    int InsertFile(FileRecord& file, UniqueFd content); // the error of a failed close, or 0
     void InsertFolder(const std::string& path, bool made);
     void KeepAfterRenames(std::int64_t id, const std::vector<FileRecord>& files, int dir,
                           const std::string& name, const std::string& path);
@@ -206,8 +205,6 @@ private:
     // problem_ and the statements, are then used by that thread only, until the run's
     // thread has waited for it (Commit, EndRun).
     std::unique_ptr<RunWriter> writer_;
-    std::mutex writeFailuresMutex_;
-    std::vector<WriteFailure> writeFailures_;
     std::int64_t pending_ = 0; // rows in the open transaction
     bool unsynced_ = false;    // commits since the log was last flushed
 };

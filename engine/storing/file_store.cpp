@@ -129,8 +129,8 @@ bool MayHaveHoles(const struct stat& st)
 }
 
 // Copies the data of in (size bytes when opened) to out and keeps its holes (with holes
-// false: the file has none): only the ranges
-// that hold data are copied, and the size is set at the end, so a sparse file stays sparse.
+// false: the file has none): only the ranges that hold data are copied, and the size is set
+// at the end, so a sparse file stays sparse.
 bool CopyBytes(int in, int out, off_t size, bool holes, std::uint64_t& copied, CopyError& error)
 {
     bool kernelCopy = true;

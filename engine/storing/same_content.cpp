@@ -74,12 +74,9 @@ SameContent Compare(int storedFd, int sourceFd, bool durable)
 
 constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
-} // namespace
-
-SameContent CompareWithStored(int dirFd, const std::string& name, const SourceRef& source,
-                              bool durable)
+// Compares the stored file open as stored (not open: no match) with source.
+SameContent CompareWithSource(const UniqueFd& stored, const SourceRef& source, bool durable)
 {
-    const UniqueFd stored(::openat(dirFd, name.c_str(), kReadFlags | O_NOFOLLOW));
     if (stored.get() < 0)
         return {};
     const OpenedSource in = OpenSourceFile(source);
@@ -88,15 +85,20 @@ SameContent CompareWithStored(int dirFd, const std::string& name, const SourceRe
     return Compare(stored.get(), in.fd.get(), durable);
 }
 
+} // namespace
+
+SameContent CompareWithStored(int dirFd, const std::string& name, const SourceRef& source,
+                              bool durable)
+{
+    return CompareWithSource(UniqueFd(::openat(dirFd, name.c_str(), kReadFlags | O_NOFOLLOW)),
+                             source, durable);
+}
+
 SameContent CompareFiles(const std::string& stored, const SourceRef& source, bool followStored)
 {
-    const UniqueFd a(::open(stored.c_str(), kReadFlags | (followStored ? 0 : O_NOFOLLOW)));
-    if (a.get() < 0)
-        return {};
-    const OpenedSource b = OpenSourceFile(source);
-    if (b.error)
-        return {};
-    return Compare(a.get(), b.fd.get(), false);
+    return CompareWithSource(
+        UniqueFd(::open(stored.c_str(), kReadFlags | (followStored ? 0 : O_NOFOLLOW))), source,
+        false);
 }
 
 bool SameBytes(int a, int b)
