@@ -686,18 +686,22 @@ int main(int argc, char* argv[])
         return Usage("no FOLDER given");
     line.folder = WithoutTrailingSlash(line.folder);
     options.SourceFolder = line.folder;
-    // The history is opened before the folder is read: a run killed earlier may have taken a
-    // source aside under a hidden name, and gets it its name back now, so that this run lists it.
-    std::unique_ptr<engine::History> history;
-    std::string historyProblem;
-    if (!line.dryRun) {
-        history = engine::History::Open(engine::HistoryPath(), historyProblem);
-        if (history)
-            history->RecoverKilledRuns();
-    }
+    // The history is opened while the folder is read and the files are dated. A run killed
+    // earlier may have taken a source aside under a hidden name: a folder that shows such a
+    // name is read again once the history has finished what killed runs left, so that this
+    // run lists the source under its own name. (The run finishes them anyway before it
+    // stores anything; none of them can change a listing that shows no hidden name.)
+    std::optional<engine::HistoryOpening> opening;
+    if (!line.dryRun)
+        opening.emplace(engine::HistoryPath());
     std::error_code listError;
     PlatformFolders specialFolders;
     engine::FolderListing listed = engine::ListRunFolder(options, specialFolders, listError);
+    if (listed.hiddenByRun && opening) {
+        if (const std::unique_ptr<engine::History>& history = opening->Wait().history)
+            history->RecoverKilledRuns();
+        listed = engine::ListRunFolder(options, specialFolders, listError);
+    }
     if (listError)
         return Usage("cannot read the folder '" + line.folder + "': " + listError.message());
     if (!NameSkipped(listed.skipped, line.json))
@@ -720,15 +724,17 @@ int main(int argc, char* argv[])
                            done, !line.quiet && !listing && ::isatty(STDERR_FILENO));
     engine::RunSettings runSettings;
     runSettings.dryRun = line.dryRun;
-    // A run without a history says so at its start.
-    if (!line.dryRun && anyFiles) {
-        if (!history)
-            std::fprintf(stderr, "velmora-cli: %s; this run cannot be undone.\n",
-                         historyProblem.c_str());
-        runSettings.history = history.get();
-    } else {
-        historyProblem.clear();
-    }
+    // A run without a history says so before it stores anything.
+    std::string historyProblem;
+    if (!line.dryRun && anyFiles)
+        runSettings.awaitHistory = [&opening, &historyProblem]() -> engine::History* {
+            engine::HistoryOpening::Opened& opened = opening->Wait();
+            historyProblem = opened.problem;
+            if (!opened.history)
+                std::fprintf(stderr, "velmora-cli: %s; this run cannot be undone.\n",
+                             historyProblem.c_str());
+            return opened.history.get();
+        };
     runSettings.listedFolders = std::move(listed.folders);
     const auto start = std::chrono::steady_clock::now();
     const engine::RunResult result = engine::ClassificationRun(options, host, runSettings);

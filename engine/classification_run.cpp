@@ -321,6 +321,8 @@ private:
         PassOverPlaced();
         if (n_ == 0)
             return true;
+        if (!settings_.dryRun && history_ == nullptr && settings_.awaitHistory)
+            history_ = settings_.awaitHistory();
         if (!settings_.dryRun && history_ != nullptr)
             BeginHistory(base.created);
         // The base itself may be a link: the user chose it. Date folders are opened below it.

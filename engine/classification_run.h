@@ -56,6 +56,9 @@ struct RunSettings {
     // The run history the run records itself in (history.h); none: not recorded. A dry run
     // records nothing. Used only on the run's thread while the run goes on.
     History* history = nullptr;
+    // Without history: the history being opened meanwhile, asked for once the files are dated
+    // and before anything is stored (none: not recorded).
+    std::function<History*()> awaitHistory;
     // The folders of the listing (file_list.h ListFolderTree): a listed file is read only
     // through the folders listed under its path. Folders missing here count as first seen.
     FolderIds listedFolders;

@@ -33,8 +33,11 @@ std::error_code ReadFolder(int dirFd, const std::string& path, const std::string
     errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
-        if (name[0] == '.')
+        if (name[0] == '.') {
+            if (std::string_view(name).substr(0, 9) == ".velmora-")
+                listing.hiddenByRun = true;
             continue;
+        }
         // Links count when they lead to a regular file; the d_type shortcut avoids a stat for
         // the common case of plain files.
         bool regular = entry->d_type == DT_REG;

@@ -32,6 +32,10 @@ struct FolderListing {
     std::vector<std::string> names;
     std::vector<SkippedEntry> skipped;
     FolderIds folders; // each folder read, by its path relative to the source folder
+    // A name that a run or undo gives a file for a moment (".velmora-...") was passed over:
+    // one that was killed may have left it, and the history puts it back (History::
+    // RecoverKilledRuns), after which the folder should be read again.
+    bool hiddenByRun = false;
 };
 
 // Folders nested deeper than this below the source folder are not read (and are named).

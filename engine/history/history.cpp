@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -101,8 +102,11 @@ constexpr std::uint64_t kRowsAhead = 32;
 // Rows handed to the writing thread together (fewer wake-ups); less than kRowsAhead.
 constexpr std::size_t kRowsPerBatch = 16;
 static_assert(kRowsPerBatch < kRowsAhead);
-// Or fewer, when they hold this many bytes to hash.
-constexpr std::uint64_t kBytesPerBatch = std::uint64_t{4} << 20;
+// Fewer rows are fetched by the writing thread itself, first after this long, so that big
+// files are hashed while the run copies the next ones without the run waking the thread for
+// them; the wait doubles, up to kFetchAfterMost, while it finds nothing (a slow disk).
+constexpr std::chrono::microseconds kFetchAfter{1000};
+constexpr std::chrono::microseconds kFetchAfterMost{64000};
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS runs(
@@ -376,8 +380,8 @@ int OpenFolderBelow(const std::string& top, bool topMayBeLink, const std::string
 // The thread that writes a run's rows while the run goes on, reading each copy's identity
 // and hash from the copy.
 // Rows are handed in in batches, so that a run of small files does not wake the thread for
-// every file: a batch goes when it holds kRowsPerBatch rows, kBytesPerBatch bytes to hash,
-// or a commit.
+// every file: the run wakes it for kRowsPerBatch rows or a commit, and it fetches fewer rows
+// itself (kFetchAfter).
 class History::RunWriter {
 public:
     explicit RunWriter(History& history) : history_(history), thread_([this] { Work(); }) {}
@@ -452,15 +456,8 @@ private:
             incoming_.emplace_back();
         Item& item = incoming_[incomingCount_++];
         fill(item);
-        // Bytes still to be hashed go once there are enough of them to be worth waking the
-        // thread for, so that they are hashed while the run copies the next files.
-        if (item.content.get() >= 0)
-            incomingBytes_ += static_cast<std::uint64_t>(std::max<off_t>(item.file.stored.size, 0));
-        const bool wake = item.kind == Item::Kind::Commit || incomingCount_ >= kRowsPerBatch ||
-                          incomingBytes_ >= kBytesPerBatch;
+        const bool wake = item.kind == Item::Kind::Commit || incomingCount_ >= kRowsPerBatch;
         const std::uint64_t number = ++handed_;
-        if (wake)
-            incomingBytes_ = 0;
         lock.unlock();
         if (wake)
             wake_.notify_one();
@@ -473,8 +470,14 @@ private:
         for (;;) {
             std::size_t count = 0;
             {
+                // Waking a thread that sleeps costs its waker a good deal on some virtual
+                // machines (an interrupt to another processor): the thread looks for rows on
+                // its own every kFetchAfter, and the run wakes it only for a full batch, a
+                // commit, or when it is far ahead.
                 std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return incomingCount_ > 0 || stop_; });
+                for (auto wait = kFetchAfter; incomingCount_ == 0 && !stop_;
+                     wait = std::min(2 * wait, kFetchAfterMost))
+                    wake_.wait_for(lock, wait);
                 if (incomingCount_ == 0)
                     return; // stopped, and everything written
                 batch.swap(incoming_);
@@ -509,8 +512,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::vector<Item> incoming_;
-    std::size_t incomingCount_ = 0;   // slots of incoming_ filled
-    std::uint64_t incomingBytes_ = 0; // to hash, in incoming_ since the last wake
+    std::size_t incomingCount_ = 0; // slots of incoming_ filled
     std::uint64_t handed_ = 0, written_ = 0;
     std::vector<WriteFailure> failures_; // TakeFailures()
     bool stop_ = false;
@@ -1179,6 +1181,31 @@ std::vector<std::string> History::RecoverKilledRuns()
         notes.push_back("run " + std::to_string(run.id) + ": " + note);
     }
     return notes;
+}
+
+HistoryOpening::HistoryOpening(std::string path)
+    : thread_([this, path = std::move(path)] {
+          try {
+              opened_.history = History::Open(path, opened_.problem);
+          } catch (...) {
+              failure_ = std::current_exception();
+          }
+      })
+{}
+
+HistoryOpening::~HistoryOpening()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+HistoryOpening::Opened& HistoryOpening::Wait()
+{
+    if (thread_.joinable())
+        thread_.join();
+    if (failure_)
+        std::rethrow_exception(std::exchange(failure_, nullptr));
+    return opened_;
 }
 
 std::set<std::string> FoldersMadeByRuns(const std::string& base)

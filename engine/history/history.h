@@ -4,11 +4,13 @@
 // (file identities, content hashes, same-content checks) and engine/base.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "engine/storing/content_hash.h"
@@ -207,6 +209,27 @@ private:
     std::unique_ptr<RunWriter> writer_;
     std::int64_t pending_ = 0; // rows in the open transaction
     bool unsynced_ = false;    // commits since the log was last flushed
+};
+
+// A history being opened (History::Open) on a thread of its own, so that SQLite's start and
+// the reading of the database's log overlap the reading of the folder and of the files' dates.
+// Wait() returns the outcome once it is there; the object waits for the thread when it goes.
+class HistoryOpening {
+public:
+    struct Opened {
+        std::unique_ptr<History> history; // none: problem says why
+        std::string problem;
+    };
+    explicit HistoryOpening(std::string path);
+    ~HistoryOpening();
+    HistoryOpening(const HistoryOpening&) = delete;
+    HistoryOpening& operator=(const HistoryOpening&) = delete;
+    Opened& Wait();
+
+private:
+    Opened opened_;
+    std::exception_ptr failure_; // what the thread threw, thrown again by Wait
+    std::thread thread_;
 };
 
 // The date folders Velmora made under base, by the default history (HistoryPath), read only;
