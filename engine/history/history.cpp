@@ -664,8 +664,19 @@ std::int64_t History::BeginRun(RunRecord run)
     run.base = AbsoluteIn(cwd_, run.base);
     run.sourceIsLink = IsLink(run.source);
     run.baseIsLink = IsLink(run.base);
-    if (!Exec("BEGIN IMMEDIATE"))
+    // The thread that will write the rows is started first: a process that may not start
+    // one more thread runs without a history, and says so, rather than stopping.
+    try {
+        writer_ = std::make_unique<RunWriter>(*this);
+    } catch (const std::system_error& error) {
+        problem_ = std::string("no undo history: its writing thread could not be started: ") +
+                   error.code().message();
         return 0;
+    }
+    if (!Exec("BEGIN IMMEDIATE")) {
+        writer_.reset();
+        return 0;
+    }
     Statement insert(db_, "INSERT INTO runs(started, source, base, source_link, base_link, move, "
                           "options, state, made_base, pid) VALUES(?,?,?,?,?,?,?,?,?,?)");
     insert.Bind(1, static_cast<std::int64_t>(std::time(nullptr)))
@@ -681,6 +692,7 @@ std::int64_t History::BeginRun(RunRecord run)
     if (!insert.Run()) {
         Fail("written");
         Exec("ROLLBACK");
+        writer_.reset();
         return 0;
     }
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
@@ -689,6 +701,7 @@ std::int64_t History::BeginRun(RunRecord run)
         if (problem_.empty())
             problem_ = "the undo history's lock could not be taken: " + std::string(std::strerror(errno));
         Exec("ROLLBACK");
+        writer_.reset();
         return 0;
     }
     runId_ = id;
@@ -700,7 +713,6 @@ std::int64_t History::BeginRun(RunRecord run)
     insertFolder_ = std::make_unique<SqlStatement>(
         db_, "INSERT INTO folders(run, path, made) VALUES(?,?,?) "
              "ON CONFLICT(run, path) DO UPDATE SET made = made OR excluded.made");
-    writer_ = std::make_unique<RunWriter>(*this);
     return id;
 }
 
@@ -1184,14 +1196,20 @@ std::vector<std::string> History::RecoverKilledRuns()
 }
 
 HistoryOpening::HistoryOpening(std::string path)
-    : thread_([this, path = std::move(path)] {
-          try {
-              opened_.history = History::Open(path, opened_.problem);
-          } catch (...) {
-              failure_ = std::current_exception();
-          }
-      })
-{}
+{
+    const auto open = [this, path = std::move(path)] {
+        try {
+            opened_.history = History::Open(path, opened_.problem);
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+    };
+    try {
+        thread_ = std::thread(open);
+    } catch (const std::system_error&) {
+        open(); // no thread to spare: opened here and now
+    }
+}
 
 HistoryOpening::~HistoryOpening()
 {

@@ -737,6 +737,24 @@ TEST_F(CliTest, RunWithoutHistorySaysSo)
     EXPECT_TRUE(fs::exists(src / "020426/a.jpg"));
 }
 
+// A process that may not start another thread (its limit reached) sorts all the same: the
+// history is opened on the spot, and the run, whose rows need a thread, goes on without it
+// and says so.
+TEST_F(CliTest, RunThatCannotStartAThreadGoesOnWithoutHistory)
+{
+    Add("a.jpg", "a", 26);
+    runAs = "strace -f -o /dev/null -e inject=clone3:error=EAGAIN env ASAN_OPTIONS=detect_leaks=0 ";
+    Outcome o = Run({src.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("no undo history: its writing thread could not be started: "),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(test::ReadFile(src / "020426/a.jpg"), "a");
+    runAs.clear();
+    o = Run({"--runs"});
+    EXPECT_EQ(o.out.find(src.string()), std::string::npos) << o.out;
+}
+
 TEST_F(CliTest, BadFolderTemplatesAreRefusedBeforeAnythingIsTouched)
 {
     Add("a.jpg", "a", 26);
