@@ -1197,6 +1197,7 @@ std::vector<std::string> History::RecoverKilledRuns()
 
 HistoryOpening::HistoryOpening(std::string path)
 {
+    const bool nowhere = path.empty(); // no place for a history: said at once, no thread needed
     const auto open = [this, path = std::move(path)] {
         try {
             opened_.history = History::Open(path, opened_.problem);
@@ -1204,6 +1205,10 @@ HistoryOpening::HistoryOpening(std::string path)
             failure_ = std::current_exception();
         }
     };
+    if (nowhere) {
+        open();
+        return;
+    }
     try {
         thread_ = std::thread(open);
     } catch (const std::system_error&) {
