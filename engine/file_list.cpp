@@ -12,6 +12,7 @@
 
 #include "engine/base/path_text.h"
 #include "engine/history/history.h"
+#include "engine/storing/file_store.h"
 
 namespace engine {
 
@@ -34,7 +35,7 @@ std::error_code ReadFolder(int dirFd, const std::string& path, const std::string
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (name[0] == '.') {
-            if (std::string_view(name).substr(0, 9) == ".velmora-")
+            if (std::string_view(name).starts_with(kHiddenNamePrefix))
                 listing.hiddenByRun = true;
             continue;
         }

@@ -1139,7 +1139,7 @@ std::vector<std::string> History::RecoverKilledRuns()
                 while (const dirent* entry = ::readdir(listing)) {
                     const std::string name = entry->d_name;
                     for (const char* kind : {"part-", "moved-", "undo-"})
-                        if (name.rfind(std::string(".velmora-") + kind + pidText, 0) == 0)
+                        if (name.rfind(std::string(kHiddenNamePrefix) + kind + pidText, 0) == 0)
                             hidden.push_back(name);
                 }
                 ::closedir(listing);
@@ -1197,37 +1197,24 @@ std::vector<std::string> History::RecoverKilledRuns()
 
 HistoryOpening::HistoryOpening(std::string path)
 {
-    const bool nowhere = path.empty(); // no place for a history: said at once, no thread needed
-    const auto open = [this, path = std::move(path)] {
-        try {
-            opened_.history = History::Open(path, opened_.problem);
-        } catch (...) {
-            failure_ = std::current_exception();
-        }
+    const bool nowhere = path.empty();
+    const auto open = [path = std::move(path)] {
+        Opened opened;
+        opened.history = History::Open(path, opened.problem);
+        return opened;
     };
-    if (nowhere) {
-        open();
-        return;
-    }
+    // No place for a history (said at once), or no thread to spare: opened when asked for.
     try {
-        thread_ = std::thread(open);
+        opening_ = std::async(nowhere ? std::launch::deferred : std::launch::async, open);
     } catch (const std::system_error&) {
-        open(); // no thread to spare: opened here and now
+        opening_ = std::async(std::launch::deferred, open);
     }
-}
-
-HistoryOpening::~HistoryOpening()
-{
-    if (thread_.joinable())
-        thread_.join();
 }
 
 HistoryOpening::Opened& HistoryOpening::Wait()
 {
-    if (thread_.joinable())
-        thread_.join();
-    if (failure_)
-        std::rethrow_exception(std::exchange(failure_, nullptr));
+    if (opening_.valid())
+        opened_ = opening_.get();
     return opened_;
 }
 

@@ -4,13 +4,12 @@
 // (file identities, content hashes, same-content checks) and engine/base.
 
 #include <cstdint>
-#include <exception>
+#include <future>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "engine/storing/content_hash.h"
@@ -221,15 +220,11 @@ public:
         std::string problem;
     };
     explicit HistoryOpening(std::string path);
-    ~HistoryOpening();
-    HistoryOpening(const HistoryOpening&) = delete;
-    HistoryOpening& operator=(const HistoryOpening&) = delete;
-    Opened& Wait();
+    Opened& Wait(); // what the opening threw is thrown here
 
 private:
+    std::future<Opened> opening_; // until Wait took it
     Opened opened_;
-    std::exception_ptr failure_; // what the thread threw, thrown again by Wait
-    std::thread thread_;
 };
 
 // The date folders Velmora made under base, by the default history (HistoryPath), read only;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <system_error>
@@ -17,6 +18,10 @@
 #include "engine/storing/source_tree.h"
 
 namespace engine {
+
+// How every name a run or an undo gives a file for a moment begins (".velmora-part-...",
+// "-moved-", "-undo-"): hidden, so no listing shows it, and clearly this program's.
+inline constexpr std::string_view kHiddenNamePrefix = ".velmora-";
 
 // A source file as its copy read it. A source is removed after a copy only while it is still
 // this very file, unchanged.
